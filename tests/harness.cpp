@@ -1,0 +1,423 @@
+#include "harness.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <stdexcept>
+
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/ioctl.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+extern char** environ;
+
+namespace harness {
+
+double now()
+{
+    using namespace std::chrono;
+    return duration<double>(steady_clock::now().time_since_epoch()).count();
+}
+
+std::string Outcome::out_text() const
+{
+    std::string text;
+    for (const Chunk& chunk : out)
+        text += chunk.bytes;
+    return text;
+}
+
+double Outcome::time_of_byte_count(std::size_t count) const
+{
+    std::size_t seen = 0;
+    for (const Chunk& chunk : out) {
+        seen += chunk.bytes.size();
+        if (seen >= count)
+            return chunk.at;
+    }
+    return count == 0 ? 0 : -1;
+}
+
+bool Outcome::exited_with(int code) const
+{
+    return WIFEXITED(wait_status) && WEXITSTATUS(wait_status) == code;
+}
+
+namespace {
+
+[[noreturn]] void fail(const char* what)
+{
+    throw std::runtime_error(std::string(what) + ": " + std::strerror(errno));
+}
+
+int checked(int result, const char* what)
+{
+    if (result < 0)
+        fail(what);
+    return result;
+}
+
+// CI may start us with no standard input; a pipe made then would take
+// descriptor 0, and handing it to the child as 0 would go wrong.
+void ensure_standard_descriptors()
+{
+    for (int fd = 0; fd <= 2; ++fd)
+        if (fcntl(fd, F_GETFD) == -1)
+            checked(open("/dev/null", O_RDWR), "open /dev/null");
+}
+
+int anonymous_file()
+{
+    char path[] = "/tmp/harness-XXXXXX";
+    const int fd = checked(mkostemp(path, O_CLOEXEC), "mkostemp");
+    unlink(path);
+    return fd;
+}
+
+void write_all(int fd, const std::string& text)
+{
+    std::size_t done = 0;
+    while (done < text.size()) {
+        const ssize_t n = write(fd, text.data() + done, text.size() - done);
+        if (n < 0 && errno != EINTR)
+            fail("write");
+        if (n > 0)
+            done += static_cast<std::size_t>(n);
+    }
+}
+
+void set_nonblocking(int fd)
+{
+    checked(fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK), "fcntl");
+}
+
+// Descriptors as the child sees them (-1: closed) and as we use them.
+struct Plumbing {
+    int child_in = -1;
+    int child_out = -1;
+    int child_err = -1;
+    int terminal_slave = -1;
+    int feed = -1;      // we write the input here: pipe or terminal master
+    int out = -1;       // we read stdout here: pipe, file or terminal master
+    int err = -1;
+    int terminal = -1;  // terminal master, drained even when not stdout
+};
+
+void open_terminal(Plumbing& p)
+{
+    p.terminal = checked(posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC), "posix_openpt");
+    checked(grantpt(p.terminal), "grantpt");
+    checked(unlockpt(p.terminal), "unlockpt");
+    char name[64];
+    if (ptsname_r(p.terminal, name, sizeof name) != 0)
+        fail("ptsname_r");
+    p.terminal_slave = checked(open(name, O_RDWR | O_NOCTTY | O_CLOEXEC), "open pty");
+}
+
+Plumbing make_plumbing(const Launch& launch)
+{
+    Plumbing p;
+    if (launch.input == Input::terminal || launch.output == Output::terminal)
+        open_terminal(p);
+
+    int fds[2];
+    switch (launch.input) {
+    case Input::pipe:
+        checked(pipe2(fds, O_CLOEXEC), "pipe2");
+        p.child_in = fds[0];
+        p.feed = fds[1];
+        break;
+    case Input::file: {
+        p.child_in = anonymous_file();
+        for (const Feed& feed : launch.feeds)
+            write_all(p.child_in, feed.text);
+        checked(static_cast<int>(lseek(p.child_in, 0, SEEK_SET)), "lseek");
+        break;
+    }
+    case Input::closed:
+        break;
+    case Input::terminal:
+        p.child_in = p.terminal_slave;
+        p.feed = p.terminal;
+        break;
+    }
+
+    switch (launch.output) {
+    case Output::pipe:
+        checked(pipe2(fds, O_CLOEXEC), "pipe2");
+        p.out = fds[0];
+        p.child_out = fds[1];
+        break;
+    case Output::file:
+        p.out = anonymous_file();
+        p.child_out = p.out;
+        break;
+    case Output::terminal:
+        p.out = p.terminal;
+        p.child_out = p.terminal_slave;
+        break;
+    }
+
+    checked(pipe2(fds, O_CLOEXEC), "pipe2");
+    p.err = fds[0];
+    p.child_err = fds[1];
+    return p;
+}
+
+// Between fork and exec: async-signal-safe calls only.
+[[noreturn]] void exec_child(const Plumbing& p, char* const argv[], char* const envp[])
+{
+    if (p.terminal_slave >= 0) {
+        setsid();
+        ioctl(p.terminal_slave, TIOCSCTTY, 0);
+    }
+    if (p.child_in >= 0)
+        dup2(p.child_in, STDIN_FILENO);
+    else
+        close(STDIN_FILENO);
+    dup2(p.child_out, STDOUT_FILENO);
+    dup2(p.child_err, STDERR_FILENO);
+
+    // Dispositions set to ignore and the signal mask survive exec; the
+    // program must start with neither of ours.
+    struct sigaction dfl {};
+    dfl.sa_handler = SIG_DFL;
+    sigaction(SIGPIPE, &dfl, nullptr);
+    sigset_t none;
+    sigemptyset(&none);
+    sigprocmask(SIG_SETMASK, &none, nullptr);
+
+    execve(argv[0], argv, envp);
+    _exit(127);
+}
+
+std::vector<std::string> merged_environment(const std::vector<std::string>& extra)
+{
+    std::vector<std::string> env(extra);
+    for (char** entry = environ; *entry != nullptr; ++entry) {
+        const std::string item(*entry);
+        const std::string name = item.substr(0, item.find('=') + 1);
+        const bool overridden = std::any_of(extra.begin(), extra.end(), [&](const std::string& e) {
+            return e.compare(0, name.size(), name) == 0;
+        });
+        if (!overridden)
+            env.push_back(item);
+    }
+    return env;
+}
+
+std::vector<char*> pointers(std::vector<std::string>& strings)
+{
+    std::vector<char*> result;
+    for (std::string& s : strings)
+        result.push_back(s.data());
+    result.push_back(nullptr);
+    return result;
+}
+
+void close_if_open(int& fd)
+{
+    if (fd >= 0)
+        close(fd);
+    fd = -1;
+}
+
+// Several roles may share one descriptor (a terminal is both input and
+// output); each is closed once, and those in `keep` not at all.
+void close_each_once(std::vector<int> fds, const std::vector<int>& keep)
+{
+    std::sort(fds.begin(), fds.end());
+    fds.erase(std::unique(fds.begin(), fds.end()), fds.end());
+    for (int fd : fds)
+        if (fd >= 0 && std::find(keep.begin(), keep.end(), fd) == keep.end())
+            close(fd);
+}
+
+// Reads what is there now; false at end of stream.
+bool drain(int fd, std::vector<Chunk>* into, std::string* text, double at)
+{
+    char buffer[65536];
+    for (;;) {
+        const ssize_t n = read(fd, buffer, sizeof buffer);
+        if (n > 0) {
+            const std::string bytes(buffer, static_cast<std::size_t>(n));
+            if (into != nullptr)
+                into->push_back({at, bytes});
+            if (text != nullptr)
+                *text += bytes;
+            continue;
+        }
+        if (n < 0 && (errno == EAGAIN || errno == EINTR))
+            return true;
+        return false; // 0 at end of a pipe; EIO once a terminal has no slave
+    }
+}
+
+void drain_file(int fd, off_t& offset, std::vector<Chunk>& into, double at)
+{
+    char buffer[65536];
+    for (;;) {
+        const ssize_t n = pread(fd, buffer, sizeof buffer, offset);
+        if (n <= 0)
+            return;
+        into.push_back({at, std::string(buffer, static_cast<std::size_t>(n))});
+        offset += n;
+    }
+}
+
+// The running side of one launch: what is still to feed and to read.
+struct Session {
+    explicit Session(const Launch& l) : launch(l) {}
+    const Launch& launch;
+    Plumbing p;
+    pid_t pid = -1;
+    double start = 0;
+    std::size_t next_feed = 0;
+    std::string pending;
+    bool input_ended = false;
+    bool killed = false;
+    bool reaped = false;
+    off_t file_offset = 0;
+    Outcome outcome;
+};
+
+void feed_input(Session& s, double t)
+{
+    if (s.p.feed < 0 || s.input_ended)
+        return;
+    for (; s.next_feed < s.launch.feeds.size() && s.launch.feeds[s.next_feed].at <= t; ++s.next_feed)
+        s.pending += s.launch.feeds[s.next_feed].text;
+    while (!s.pending.empty()) {
+        const ssize_t n = write(s.p.feed, s.pending.data(), s.pending.size());
+        if (n < 0 && errno == EAGAIN)
+            return;
+        if (n < 0) { // the program has stopped reading for good
+            s.pending.clear();
+            break;
+        }
+        s.pending.erase(0, static_cast<std::size_t>(n));
+    }
+    const bool all_fed = s.next_feed == s.launch.feeds.size();
+    if (all_fed && s.launch.close_at != never && s.launch.close_at <= t) {
+        s.input_ended = true;
+        if (s.launch.input == Input::terminal) {
+            const ssize_t typed = write(s.p.feed, "\x04", 1); // ^D: end of input
+            (void)typed;
+        } else {
+            close_if_open(s.p.feed);
+        }
+    }
+}
+
+void read_output(Session& s, double t)
+{
+    if (s.launch.output == Output::file)
+        drain_file(s.p.out, s.file_offset, s.outcome.out, t);
+    if (s.p.terminal >= 0 && !drain(s.p.terminal, s.launch.output == Output::terminal ? &s.outcome.out : nullptr, nullptr, t)) {
+        if (s.p.feed == s.p.terminal)
+            s.p.feed = -1;
+        if (s.p.out == s.p.terminal)
+            s.p.out = -1;
+        close_if_open(s.p.terminal);
+    }
+    if (s.launch.output == Output::pipe && s.p.out >= 0 && !drain(s.p.out, &s.outcome.out, nullptr, t))
+        close_if_open(s.p.out);
+    if (s.p.err >= 0 && !drain(s.p.err, nullptr, &s.outcome.err, t))
+        close_if_open(s.p.err);
+}
+
+void reap(Session& s, double t)
+{
+    if (s.reaped)
+        return;
+    if (!s.killed && ((s.launch.kill_at != never && t >= s.launch.kill_at) || t >= s.launch.time_limit)) {
+        s.outcome.timed_out = t >= s.launch.time_limit;
+        kill(s.pid, SIGKILL);
+        s.killed = true;
+    }
+    rusage usage{};
+    int status = 0;
+    if (wait4(s.pid, &status, WNOHANG, &usage) == s.pid) {
+        s.reaped = true;
+        s.outcome.wait_status = status;
+        s.outcome.seconds = t;
+        s.outcome.max_rss_kib = usage.ru_maxrss;
+    }
+}
+
+bool streams_open(const Session& s)
+{
+    const bool out_open = s.launch.output != Output::file && s.p.out >= 0;
+    return out_open || s.p.err >= 0 || (s.p.terminal >= 0 && s.launch.output == Output::terminal);
+}
+
+void wait_for_activity(const Session& s)
+{
+    pollfd fds[3];
+    nfds_t count = 0;
+    if (s.launch.output == Output::pipe && s.p.out >= 0)
+        fds[count++] = {s.p.out, POLLIN, 0};
+    for (int fd : {s.p.err, s.p.terminal})
+        if (fd >= 0)
+            fds[count++] = {fd, POLLIN, 0};
+    poll(fds, count, 5); // also the pace for feeding and for reading a file
+}
+
+void run_session(Session& s)
+{
+    for (;;) {
+        const double t = now() - s.start;
+        feed_input(s, t);
+        read_output(s, t);
+        reap(s, t);
+        if (s.reaped && (s.launch.until_reaped || !streams_open(s) || t > s.launch.time_limit + 5))
+            break;
+        wait_for_activity(s);
+    }
+    read_output(s, now() - s.start);
+}
+
+} // namespace
+
+Outcome run(const Launch& launch)
+{
+    ensure_standard_descriptors();
+    static const bool sigpipe_ignored = [] {
+        std::signal(SIGPIPE, SIG_IGN); // a program that stops reading must not end us
+        return true;
+    }();
+    (void)sigpipe_ignored;
+
+    Session s{launch};
+    s.p = make_plumbing(launch);
+    std::vector<std::string> argv_strings(launch.argv);
+    std::vector<std::string> env_strings = merged_environment(launch.extra_env);
+    const std::vector<char*> argv = pointers(argv_strings);
+    const std::vector<char*> envp = pointers(env_strings);
+
+    s.start = now();
+    s.pid = checked(fork(), "fork");
+    if (s.pid == 0)
+        exec_child(s.p, argv.data(), envp.data());
+    s.outcome.pid = s.pid;
+
+    close_each_once({s.p.child_in, s.p.child_out, s.p.child_err, s.p.terminal_slave},
+                    {s.p.feed, s.p.out, s.p.err, s.p.terminal});
+    for (int fd : {s.p.feed, s.p.out, s.p.err, s.p.terminal})
+        if (fd >= 0)
+            set_nonblocking(fd);
+
+    run_session(s);
+
+    close_each_once({s.p.feed, s.p.out, s.p.err, s.p.terminal}, {});
+    return s.outcome;
+}
+
+} // namespace harness

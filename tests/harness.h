@@ -1,0 +1,70 @@
+// Runs a program as a user or a script would: standard input fed on a
+// schedule, standard output and error read with the time each byte arrived,
+// and the process reaped with its status, run time and peak resident size.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include <sys/types.h>
+
+namespace harness {
+
+// Where the program's standard input comes from.
+enum class Input {
+    pipe,     // fed at the times of `feeds`, closed at `close_at`
+    file,     // a regular file holding all of `feeds` from the start
+    closed,   // descriptor 0 not open at all
+    terminal, // a pseudo-terminal, fed like the pipe; `close_at` types ^D
+};
+
+// Where the program's standard output goes. A file is read while it grows.
+enum class Output { pipe, file, terminal };
+
+struct Feed {
+    double at;        // seconds after the start
+    std::string text;
+};
+
+constexpr double never = -1;
+
+struct Launch {
+    std::vector<std::string> argv;
+    std::vector<std::string> extra_env; // "NAME=value", added to ours
+    Input input = Input::pipe;
+    std::vector<Feed> feeds;
+    double close_at = never;   // end of input; never: left open until the end
+    Output output = Output::pipe;
+    double kill_at = never;    // SIGKILL to the program at this time
+    double time_limit = 20;    // SIGKILL after this, and the run is marked
+    bool until_reaped = false; // stop once the program is reaped, even if
+                               // something it started holds its output open
+};
+
+struct Chunk {
+    double at; // seconds after the start
+    std::string bytes;
+};
+
+struct Outcome {
+    std::vector<Chunk> out; // stdout (for a terminal: all the terminal shows)
+    std::string err;
+    int wait_status = 0;
+    double seconds = 0;     // from the start until the program was reaped
+    long max_rss_kib = 0;
+    bool timed_out = false;
+    pid_t pid = 0;
+
+    std::string out_text() const;
+    // Time at which the first `count` bytes of stdout had all arrived;
+    // negative when fewer arrived.
+    double time_of_byte_count(std::size_t count) const;
+    bool exited_with(int code) const;
+};
+
+Outcome run(const Launch& launch);
+
+// Seconds on a monotonic clock, for tests that time things of their own.
+double now();
+
+} // namespace harness

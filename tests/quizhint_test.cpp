@@ -1,0 +1,225 @@
+// quizhint driven from outside: answers typed at set times on pipes, files,
+// a closed input and a terminal; output checked byte for byte, with the time
+// each part arrived, the exit status and the run time.
+#include "harness.h"
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include <sys/prctl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+using harness::Feed;
+using harness::Input;
+using harness::Launch;
+using harness::never;
+using harness::Outcome;
+using harness::Output;
+
+namespace {
+
+const std::string prompt = "what is the result of 3 * 6 : ";
+const std::string hint = "\n(HINT Remember that multiplication is repetitive addition\n)";
+const std::string right = "Right!";
+const std::string wrong = "Wrong!";
+
+// When each part of the output must have arrived whole, in seconds after the
+// start. Windows are wide enough for a busy two-core machine.
+struct Window {
+    double from;
+    double to;
+};
+constexpr Window at_start{0, 0.9}; // before the first answer is typed at 1 s
+constexpr Window at_hint{4.5, 5.5};
+constexpr Window reminder_end{4.5, 5.5};
+constexpr Window soon_after(double t) { return {t, t + 0.5}; }
+
+struct Part {
+    std::string text;
+    Window window;
+};
+
+struct QuizCase {
+    std::string name;
+    Input input;
+    std::vector<Feed> feeds;
+    double close_at;
+    Output output;
+    std::vector<Part> expected;
+    Window run_time;
+};
+
+// Shown in test names and failure messages instead of the object's bytes.
+void PrintTo(const QuizCase& c, std::ostream* os)
+{
+    *os << c.name;
+}
+
+// A terminal turns each line feed the program writes into CR LF, and shows
+// the typed answer as its echo.
+std::string as_on_terminal(const std::string& text)
+{
+    std::string shown;
+    for (char c : text)
+        shown += c == '\n' ? std::string("\r\n") : std::string(1, c);
+    return shown;
+}
+
+void expect_output(const Outcome& outcome, const std::vector<Part>& expected)
+{
+    std::string all;
+    for (const Part& part : expected)
+        all += part.text;
+    EXPECT_EQ(outcome.out_text(), all);
+    std::size_t bytes = 0;
+    for (const Part& part : expected) {
+        bytes += part.text.size();
+        const double at = outcome.time_of_byte_count(bytes);
+        EXPECT_GE(at, part.window.from) << "too early: " << part.text;
+        EXPECT_LE(at, part.window.to) << "too late or missing: " << part.text;
+    }
+}
+
+void expect_ordinary_end(const Outcome& outcome, Window run_time)
+{
+    EXPECT_FALSE(outcome.timed_out);
+    EXPECT_TRUE(outcome.exited_with(0)) << "wait status " << outcome.wait_status;
+    EXPECT_EQ(outcome.err, "");
+    EXPECT_GE(outcome.seconds, run_time.from);
+    EXPECT_LE(outcome.seconds, run_time.to);
+}
+
+QuizCase answered_in_time(const std::string& name, Input input, Output output,
+                          const std::string& answer, const std::string& verdict, bool hint_follows)
+{
+    QuizCase c{name, input, {{1.0, answer}}, never, output, {{prompt, at_start}}, reminder_end};
+    if (input == Input::file)
+        c.expected.push_back({verdict, at_start});
+    else
+        c.expected.push_back({verdict, soon_after(1.0)});
+    if (hint_follows)
+        c.expected.push_back({hint, at_hint});
+    return c;
+}
+
+QuizCase answered_late(const std::string& name, Input input, Output output,
+                       const std::string& answer, const std::string& verdict)
+{
+    return {name, input, {{6.0, answer}}, never, output,
+            {{prompt, at_start}, {hint, at_hint}, {verdict, soon_after(6.0)}}, soon_after(6.0)};
+}
+
+// Input that is over before anything is typed: "Wrong!" at once, the hint at 5 s.
+QuizCase ended_at_once(const std::string& name, Input input, Output output)
+{
+    return {name, input, {}, 0.0, output,
+            {{prompt, at_start}, {wrong, at_start}, {hint, at_hint}}, reminder_end};
+}
+
+QuizCase from_file(const std::string& name, const std::string& content, const std::string& verdict,
+                   bool hint_follows)
+{
+    return answered_in_time(name, Input::file, Output::pipe, content, verdict, hint_follows);
+}
+
+std::vector<QuizCase> quiz_cases()
+{
+    const Input pipe_in = Input::pipe;
+    const Output pipe_out = Output::pipe;
+    std::vector<QuizCase> cases = {
+        answered_in_time("RightInTime", pipe_in, pipe_out, "18\n", right, false),
+        answered_in_time("WrongInTime", pipe_in, pipe_out, "7\n", wrong, false),
+        answered_in_time("ZeroInTimeThenHint", pipe_in, pipe_out, "0\n", wrong, true),
+        answered_in_time("NotANumberInTimeThenHint", pipe_in, pipe_out, "abc\n", wrong, true),
+        answered_late("LateRight", pipe_in, pipe_out, "18\n", right),
+        answered_late("LateWrong", pipe_in, pipe_out, "12\n", wrong),
+        answered_late("LateZero", pipe_in, pipe_out, "0\n", wrong),
+        answered_late("LateNotANumber", pipe_in, pipe_out, "eighteen\n", wrong),
+        ended_at_once("EndOfInputAtOnce", pipe_in, pipe_out),
+        ended_at_once("EmptyFile", Input::file, pipe_out),
+        ended_at_once("ClosedInput", Input::closed, pipe_out),
+        // Blank lines are no answer: the read goes on past them.
+        {"BlankLinesThenLateRight", pipe_in, {{1.0, "\n"}, {2.0, " \n\n"}, {6.0, "18\n"}}, never, pipe_out,
+         {{prompt, at_start}, {hint, at_hint}, {right, soon_after(6.0)}}, soon_after(6.0)},
+        {"LateEndOfInput", pipe_in, {}, 6.0, pipe_out,
+         {{prompt, at_start}, {hint, at_hint}, {wrong, soon_after(6.0)}}, soon_after(6.0)},
+
+        // How an answer converts.
+        from_file("LeadingBlanks", "   18\n", right, false),
+        from_file("AllKindsOfWhiteSpace", " \t\n\r\v\f18\n", right, false),
+        from_file("PlusSign", "+18\n", right, false),
+        from_file("LeadingZero", "018\n", right, false),
+        from_file("ManyLeadingZeros", std::string(5000, '0') + "18\n", right, false),
+        from_file("TrailingLetters", "18abc\n", right, false),
+        from_file("Decimal", "18.5\n", right, false),
+        from_file("NoLineFeed", "18", right, false),
+        from_file("Hexadecimal", "0x12\n", wrong, true),
+        from_file("Negative", "-18\n", wrong, false),
+        from_file("MinusZero", "-0\n", wrong, true),
+        from_file("LoneSign", "+\n18\n", wrong, true),
+        from_file("SignThenBlank", "- 18\n", wrong, true),
+        // Out of range saturates: never wraps onto 18, nor onto 0 (no hint).
+        from_file("WrapsOnto18", "4294967314\n", wrong, false),
+        from_file("NegativeWrapsOnto18", "-4294967278\n", wrong, false),
+        from_file("WrapsOnto0", "4294967296\n", wrong, false),
+        from_file("WrapsOnto18In64Bits", "18446744073709551634\n", wrong, false),
+        from_file("FarOutOfRange", std::string(300, '9') + "\n", wrong, false),
+
+        // The prompt shows before the read blocks and the verdict before the
+        // wait, whatever the output is.
+        answered_in_time("RightInTimeToFile", pipe_in, Output::file, "18\n", right, false),
+        answered_late("LateRightToFile", pipe_in, Output::file, "18\n", right),
+        ended_at_once("ClosedInputToFile", Input::closed, Output::file),
+        answered_in_time("RightInTimeToTerminal", pipe_in, Output::terminal, "18\n", right, false),
+        answered_late("LateWrongToTerminal", pipe_in, Output::terminal, "5\n", wrong),
+        answered_late("LateRightFromTerminalToPipe", Input::terminal, pipe_out, "18\n", right),
+        answered_late("LateRightFromTerminalToFile", Input::terminal, Output::file, "18\n", right),
+        ended_at_once("EndOfInputFromTerminal", Input::terminal, pipe_out),
+    };
+    // As a person sees it on a terminal: the typed answer is echoed after
+    // the hint's closing parenthesis (the echo is part of what is expected).
+    cases.push_back({"PersonAtTerminalAnswersLate", Input::terminal, {{6.0, "18\n"}}, never,
+                     Output::terminal,
+                     {{prompt, at_start}, {hint, at_hint},
+                      {"18\n" + right, soon_after(6.0)}},
+                     soon_after(6.0)});
+    cases.push_back({"PersonAtTerminalAnswersInTime", Input::terminal, {{1.0, "7\n"}}, never,
+                     Output::terminal, {{prompt, at_start}, {"7\n" + wrong, soon_after(1.0)}},
+                     reminder_end});
+    return cases;
+}
+
+Outcome run_quiz(const QuizCase& c)
+{
+    Launch launch;
+    launch.argv = {QUIZHINT_PATH};
+    launch.input = c.input;
+    launch.feeds = c.feeds;
+    launch.close_at = c.close_at;
+    launch.output = c.output;
+    return harness::run(launch);
+}
+
+class Quiz : public testing::TestWithParam<QuizCase> {};
+
+TEST_P(Quiz, WritesExactlyThisOnTime)
+{
+    const QuizCase& c = GetParam();
+    const Outcome outcome = run_quiz(c);
+    std::vector<Part> expected = c.expected;
+    if (c.output == Output::terminal)
+        for (Part& part : expected)
+            part.text = as_on_terminal(part.text);
+    expect_output(outcome, expected);
+    expect_ordinary_end(outcome, c.run_time);
+}
+
+INSTANTIATE_TEST_SUITE_P(Runs, Quiz, testing::ValuesIn(quiz_cases()),
+                         [](const testing::TestParamInfo<QuizCase>& param) { return param.param.name; });
+
+} // namespace
