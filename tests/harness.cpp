@@ -137,7 +137,8 @@ Plumbing make_plumbing(const Launch& launch)
     case Input::file: {
         p.child_in = anonymous_file();
         for (const Feed& feed : launch.feeds)
-            write_all(p.child_in, feed.text);
+            for (std::size_t i = 0; i < feed.times; ++i)
+                write_all(p.child_in, feed.text);
         checked(static_cast<int>(lseek(p.child_in, 0, SEEK_SET)), "lseek");
         break;
     }
@@ -293,7 +294,8 @@ void feed_input(Session& s, double t)
     if (s.p.feed < 0 || s.input_ended)
         return;
     for (; s.next_feed < s.launch.feeds.size() && s.launch.feeds[s.next_feed].at <= t; ++s.next_feed)
-        s.pending += s.launch.feeds[s.next_feed].text;
+        for (std::size_t i = 0; i < s.launch.feeds[s.next_feed].times; ++i)
+            s.pending += s.launch.feeds[s.next_feed].text;
     while (!s.pending.empty()) {
         const ssize_t n = write(s.p.feed, s.pending.data(), s.pending.size());
         if (n < 0 && errno == EAGAIN)

@@ -22,8 +22,9 @@ enum class Input {
 enum class Output { pipe, file, terminal };
 
 struct Feed {
-    double at;        // seconds after the start
+    double at;              // seconds after the start
     std::string text;
+    std::size_t times = 1;  // text repeated, so a test need not hold it all
 };
 
 constexpr double never = -1;

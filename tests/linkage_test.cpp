@@ -1,0 +1,64 @@
+// The programs depend on the platform's C library (and its thread services)
+// and nothing else: no C++ runtime, no libm, no libgcc_s.
+#include "harness.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <regex>
+#include <set>
+#include <string>
+
+namespace {
+
+struct Linkage {
+    std::string name;
+    std::string path;
+    std::set<std::string> required;
+    std::set<std::string> allowed; // besides the required ones
+};
+
+void PrintTo(const Linkage& c, std::ostream* os)
+{
+    *os << c.name;
+}
+
+std::set<std::string> needed_libraries(const std::string& path)
+{
+    harness::Launch launch;
+    launch.argv = {READELF_PATH, "--dynamic", path};
+    const harness::Outcome outcome = harness::run(launch);
+    EXPECT_TRUE(outcome.exited_with(0)) << outcome.err;
+    std::set<std::string> needed;
+    const std::regex entry(R"(\(NEEDED\)\s+Shared library: \[([^\]]+)\])");
+    const std::string text = outcome.out_text();
+    for (std::sregex_iterator it(text.begin(), text.end(), entry), end; it != end; ++it)
+        needed.insert((*it)[1]);
+    return needed;
+}
+
+bool is_sanitizer_runtime(const std::string& library)
+{
+    return library.starts_with("libasan.") || library.starts_with("libubsan.") ||
+           library.starts_with("libtsan.");
+}
+
+class Links : public testing::TestWithParam<Linkage> {};
+
+TEST_P(Links, OnlyThePlatformLibraries)
+{
+    const Linkage& c = GetParam();
+    std::set<std::string> needed = needed_libraries(c.path);
+    if (PROGRAMS_SANITIZED)
+        std::erase_if(needed, is_sanitizer_runtime);
+    for (const std::string& library : c.required)
+        EXPECT_EQ(needed.count(library), 1U) << "missing " << library;
+    for (const std::string& library : needed)
+        EXPECT_TRUE(c.required.count(library) + c.allowed.count(library) == 1) << "also needs " << library;
+}
+
+INSTANTIATE_TEST_SUITE_P(Programs, Links,
+                         testing::Values(Linkage{"quizhint", QUIZHINT_PATH, {"libc.so.6"}, {}}),
+                         [](const testing::TestParamInfo<Linkage>& param) { return param.param.name; });
+
+} // namespace
