@@ -369,7 +369,9 @@ void wait_for_activity(const Session& s)
     for (int fd : {s.p.err, s.p.terminal})
         if (fd >= 0)
             fds[count++] = {fd, POLLIN, 0};
-    poll(fds, count, 5); // also the pace for feeding and for reading a file
+    // Also the pace for feeding, reading a file and reaping; with nothing
+    // left to read, only the reaping is left to wait for.
+    poll(fds, count, count == 0 ? 1 : 5);
 }
 
 void run_session(Session& s)

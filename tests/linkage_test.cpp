@@ -58,7 +58,8 @@ TEST_P(Links, OnlyThePlatformLibraries)
 }
 
 INSTANTIATE_TEST_SUITE_P(Programs, Links,
-                         testing::Values(Linkage{"quizhint", QUIZHINT_PATH, {"libc.so.6"}, {}}),
+                         testing::Values(Linkage{"quizhint", QUIZHINT_PATH, {"libc.so.6"}, {}},
+                                         Linkage{"pairjoin", PAIRJOIN_PATH, {"libc.so.6"}, {"libpthread.so.0"}}),
                          [](const testing::TestParamInfo<Linkage>& param) { return param.param.name; });
 
 } // namespace
