@@ -173,8 +173,10 @@ Plumbing make_plumbing(const Launch& launch)
 }
 
 // Between fork and exec: async-signal-safe calls only.
-[[noreturn]] void exec_child(const Plumbing& p, char* const argv[], char* const envp[])
+[[noreturn]] void exec_child(const Plumbing& p, const char* directory, char* const argv[], char* const envp[])
 {
+    if (*directory != '\0' && chdir(directory) != 0)
+        _exit(127);
     if (p.terminal_slave >= 0) {
         setsid();
         ioctl(p.terminal_slave, TIOCSCTTY, 0);
@@ -409,7 +411,7 @@ Outcome run(const Launch& launch)
     s.start = now();
     s.pid = checked(fork(), "fork");
     if (s.pid == 0)
-        exec_child(s.p, argv.data(), envp.data());
+        exec_child(s.p, launch.directory.c_str(), argv.data(), envp.data());
     s.outcome.pid = s.pid;
 
     close_each_once({s.p.child_in, s.p.child_out, s.p.child_err, s.p.terminal_slave},

@@ -32,6 +32,7 @@ constexpr double never = -1;
 struct Launch {
     std::vector<std::string> argv;
     std::vector<std::string> extra_env; // "NAME=value", added to ours
+    std::string directory;              // where it runs; empty: where we do
     Input input = Input::pipe;
     std::vector<Feed> feeds;
     double close_at = never;   // end of input; never: left open until the end
