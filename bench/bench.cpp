@@ -1,0 +1,202 @@
+// Measures the programs as a user meets them, beside /bin/true on the same
+// machine in the same run: wall time and peak resident size (medians over
+// many runs), and for quizhint the time to the hint with no answer and the
+// length of a run with an immediate right answer, against its 5 seconds.
+#include "harness.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <future>
+#include <string>
+#include <vector>
+
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace {
+
+struct Sample {
+    double seconds = 0;
+    long max_rss_kib = 0;
+};
+
+struct Started {
+    pid_t pid;
+    double at;
+};
+
+// Plain fork and exec: this process stays small, and a forked child's peak
+// size starts from what its parent had mapped, so the figures are the
+// program's own. Standard output goes to /dev/null.
+Started start(const char* path, const char* input_file)
+{
+    const double at = harness::now();
+    const pid_t pid = fork();
+    if (pid == 0) {
+        const int in = open(input_file, O_RDONLY);
+        const int out = open("/dev/null", O_WRONLY);
+        if (in < 0 || out < 0 || dup2(in, STDIN_FILENO) < 0 || dup2(out, STDOUT_FILENO) < 0)
+            _exit(126);
+        execl(path, path, static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    if (pid < 0) {
+        std::perror("fork");
+        std::exit(1);
+    }
+    return {pid, at};
+}
+
+Sample finish(const Started& started)
+{
+    int status = 0;
+    rusage usage{};
+    if (wait4(started.pid, &status, 0, &usage) != started.pid || !WIFEXITED(status) ||
+        WEXITSTATUS(status) != 0) {
+        std::fprintf(stderr, "a run failed (wait status %d)\n", status);
+        std::exit(1);
+    }
+    return {harness::now() - started.at, usage.ru_maxrss};
+}
+
+double median(std::vector<double> values)
+{
+    std::sort(values.begin(), values.end());
+    const std::size_t n = values.size();
+    return n % 2 == 1 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
+}
+
+struct Summary {
+    double seconds;
+    double rss_kib;
+};
+
+Summary summarize(const std::vector<Sample>& samples)
+{
+    std::vector<double> seconds;
+    std::vector<double> rss;
+    for (const Sample& s : samples) {
+        seconds.push_back(s.seconds);
+        rss.push_back(static_cast<double>(s.max_rss_kib));
+    }
+    return {median(seconds), median(rss)};
+}
+
+// Runs that mostly wait, overlapped: each starts `stagger` seconds after the
+// one before, so that no two compete for the processor while starting.
+constexpr double stagger = 0.1;
+
+std::vector<Sample> run_overlapped(const char* path, const char* input_file, int runs)
+{
+    std::vector<Started> started;
+    for (int i = 0; i < runs; ++i) {
+        started.push_back(start(path, input_file));
+        usleep(static_cast<useconds_t>(stagger * 1e6));
+    }
+    std::vector<Sample> samples;
+    for (const Started& s : started)
+        samples.push_back(finish(s));
+    return samples;
+}
+
+// Seconds from the start until the hint had fully arrived, with no answer
+// given; input ends at 6 s so that the run then ends.
+double time_to_hint()
+{
+    const std::string prompt = "what is the result of 3 * 6 : ";
+    const std::string hint = "\n(HINT Remember that multiplication is repetitive addition\n)";
+    harness::Launch launch;
+    launch.argv = {QUIZHINT_PATH};
+    launch.close_at = 6.0;
+    const harness::Outcome outcome = harness::run(launch);
+    if (outcome.out_text().compare(0, prompt.size() + hint.size(), prompt + hint) != 0) {
+        std::fprintf(stderr, "quizhint wrote something else:\n%s\n", outcome.out_text().c_str());
+        std::exit(1);
+    }
+    return outcome.time_of_byte_count(prompt.size() + hint.size());
+}
+
+std::string answer_file(const std::string& text)
+{
+    char path[] = "/tmp/bench-answer-XXXXXX";
+    const int fd = mkstemp(path);
+    if (fd < 0 || write(fd, text.data(), text.size()) != static_cast<ssize_t>(text.size())) {
+        std::perror("answer file");
+        std::exit(1);
+    }
+    close(fd);
+    return path;
+}
+
+void print_row(const char* name, const Summary& s, const Summary& baseline)
+{
+    std::printf("| %-28s | %10.3f ms | %8.2f MiB | %8.2fx | %+8.2f MiB |\n", name, s.seconds * 1e3,
+                s.rss_kib / 1024, s.seconds / baseline.seconds, (s.rss_kib - baseline.rss_kib) / 1024);
+}
+
+const char* verdict(bool met)
+{
+    return met ? "met" : "NOT MET";
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    const int quick_runs = argc > 1 ? std::atoi(argv[1]) : 1000;
+    constexpr int quiz_runs = 10;
+    const std::string right_answer = answer_file("18\n");
+
+    // /bin/true and pairjoin in turn, so that both see the same machine.
+    std::vector<Sample> true_samples;
+    std::vector<Sample> pairjoin_samples;
+    for (int i = 0; i < quick_runs; ++i) {
+        true_samples.push_back(finish(start("/bin/true", "/dev/null")));
+        pairjoin_samples.push_back(finish(start(PAIRJOIN_PATH, "/dev/null")));
+    }
+    const std::vector<Sample> quiz_samples = run_overlapped(QUIZHINT_PATH, right_answer.c_str(), quiz_runs);
+    std::vector<std::future<double>> hints;
+    for (int i = 0; i < quiz_runs; ++i) {
+        hints.push_back(std::async(std::launch::async, time_to_hint));
+        usleep(static_cast<useconds_t>(stagger * 1e6));
+    }
+    std::vector<double> hint_times;
+    for (auto& hint : hints)
+        hint_times.push_back(hint.get());
+    unlink(right_answer.c_str());
+
+    const Summary base = summarize(true_samples);
+    const Summary pair = summarize(pairjoin_samples);
+    const Summary quiz = summarize(quiz_samples);
+    const double hint_at = median(hint_times);
+
+    std::printf("Medians of %d runs each of /bin/true and pairjoin, %d of quizhint with an immediate\n"
+                "right answer, and %d of quizhint with no answer (stdout a pipe there, else /dev/null).\n\n",
+                quick_runs, quiz_runs, quiz_runs);
+    std::printf("| %-28s | %13s | %12s | %9s | %12s |\n", "run", "wall time", "peak RSS", "wall/true",
+                "RSS - true");
+    std::printf("|%s|%s|%s|%s|%s|\n", std::string(30, '-').c_str(), std::string(15, '-').c_str(),
+                std::string(14, '-').c_str(), std::string(11, '-').c_str(), std::string(14, '-').c_str());
+    print_row("/bin/true", base, base);
+    print_row("pairjoin", pair, base);
+    print_row("quizhint, answer at once", quiz, base);
+    std::printf("| %-28s | %10.3f ms | %12s | %9s | %12s |\n", "quizhint, start to hint", hint_at * 1e3, "",
+                "", "");
+
+    const double mib = 1024;
+    std::printf("\nTargets:\n");
+    std::printf("- pairjoin wall time within 1.3x of /bin/true's: %.2fx, %s\n", pair.seconds / base.seconds,
+                verdict(pair.seconds <= 1.3 * base.seconds));
+    std::printf("- pairjoin peak RSS within 1 MiB of /bin/true's: %+.2f MiB, %s\n",
+                (pair.rss_kib - base.rss_kib) / mib, verdict(pair.rss_kib - base.rss_kib <= mib));
+    std::printf("- quizhint peak RSS within 1 MiB of /bin/true's: %+.2f MiB, %s\n",
+                (quiz.rss_kib - base.rss_kib) / mib, verdict(quiz.rss_kib - base.rss_kib <= mib));
+    std::printf("- hint within 20 ms of 5 s: %+.1f ms, %s\n", (hint_at - 5) * 1e3,
+                verdict(hint_at >= 5 && hint_at - 5 <= 0.020));
+    std::printf("- run with an immediate right answer ends within 20 ms of 5 s: %+.1f ms, %s\n",
+                (quiz.seconds - 5) * 1e3, verdict(quiz.seconds >= 5 && quiz.seconds - 5 <= 0.020));
+    return 0;
+}
