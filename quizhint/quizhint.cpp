@@ -8,6 +8,7 @@
 #include <cctype>
 #include <cerrno>
 #include <csignal>
+#include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <limits>
@@ -42,10 +43,10 @@ static void write_text(std::string_view text)
 {
     while (!text.empty()) {
         const ssize_t written = write(STDOUT_FILENO, text.data(), text.size());
-        if (written < 0 && errno != EINTR)
-            return;
         if (written > 0)
             text.remove_prefix(static_cast<std::size_t>(written));
+        else if (written == 0 || errno != EINTR)
+            return;
     }
 }
 
@@ -93,11 +94,6 @@ static void run_reminder(pid_t quiz_pid)
     kill(getppid(), SIGUSR1);
 }
 
-static int next_char()
-{
-    return std::getchar();
-}
-
 static std::int32_t append_digit(std::int32_t value, int digit_char, bool negative)
 {
     constexpr std::int64_t lowest = std::numeric_limits<std::int32_t>::min();
@@ -115,16 +111,16 @@ static std::int32_t append_digit(std::int32_t value, int digit_char, bool negati
 // memory stays constant however long the run of digits or blanks.
 static bool read_answer(std::int32_t* answer)
 {
-    int c = next_char();
+    int c = std::getchar();
     while (std::isspace(c) != 0)
-        c = next_char();
+        c = std::getchar();
     const bool negative = c == '-';
     if (c == '+' || c == '-')
-        c = next_char();
+        c = std::getchar();
     if (std::isdigit(c) == 0)
         return false;
     std::int32_t value = 0;
-    for (; std::isdigit(c) != 0; c = next_char())
+    for (; std::isdigit(c) != 0; c = std::getchar())
         value = append_digit(value, c, negative);
     *answer = value;
     return true;
@@ -146,8 +142,8 @@ int main()
     set_sigusr1_action(handle_sigusr1);
     const pid_t quiz_pid = getpid();
 
-    // Nothing has been written yet, so the reminder inherits empty stdio
-    // buffers and cannot write out a copy of ours when it ends.
+    // Nothing has been written or read yet, so the reminder inherits empty
+    // stdio buffers and cannot write out a copy of ours when it ends.
     const pid_t reminder_pid = fork();
     if (reminder_pid == -1)
         return 1;
