@@ -40,5 +40,9 @@ int main()
 
     std::printf("Thread 1 returns: %d\n", iret1);
     std::printf("Thread 2 returns: %d\n", iret2);
-    std::exit(0); // NOLINT(concurrency-mt-unsafe): every started worker has been joined
+    // A line that never arrived (stdout closed, disk full, reader gone) must
+    // not end in success. Standard output is buffered unless it is a
+    // terminal, so its writes happen here, and the stream keeps their error.
+    const bool output_lost = std::fflush(stdout) != 0 || std::ferror(stdout) != 0;
+    std::exit(output_lost ? 1 : 0); // NOLINT(concurrency-mt-unsafe): every started worker has been joined
 }

@@ -35,18 +35,25 @@ static constexpr unsigned reminder_delay_seconds = 5;
 static std::atomic<std::int32_t> x{0};
 static_assert(std::atomic<std::int32_t>::is_always_lock_free);
 
+// Set once any of our text could not be written. The handler may set it
+// too, and a volatile sig_atomic_t is what a handler may safely store to.
+static volatile std::sig_atomic_t output_lost = 0;
+
 // write(2) is async-signal-safe, so the handler and the main flow share this.
 // A short write or one interrupted before any byte went out is carried on;
-// any other failure (stdout closed, disk full) ends it, as there is nowhere
-// to report it.
+// any other failure (stdout closed, disk full, a reader gone) loses the rest
+// of the text, which is recorded for the exit status: there is no message,
+// as there is nowhere to write one.
 static void write_text(std::string_view text)
 {
     while (!text.empty()) {
         const ssize_t written = write(STDOUT_FILENO, text.data(), text.size());
-        if (written > 0)
+        if (written > 0) {
             text.remove_prefix(static_cast<std::size_t>(written));
-        else if (written == 0 || errno != EINTR)
+        } else if (written == 0 || errno != EINTR) {
+            output_lost = 1;
             return;
+        }
     }
 }
 
@@ -81,17 +88,30 @@ static void set_sigusr1_action(void (*handler)(int))
     sigaction(SIGUSR1, &action, nullptr);
 }
 
-static void run_reminder(pid_t quiz_pid)
+// A signal mask survives fork and exec: a parent that started us with
+// SIGUSR1 blocked would hold the reminder's signal back for good.
+static void let_sigusr1_through()
+{
+    sigset_t usr1{};
+    sigemptyset(&usr1);
+    sigaddset(&usr1, SIGUSR1);
+    sigprocmask(SIG_UNBLOCK, &usr1, nullptr);
+}
+
+// _exit, not exit: a forked child must not run the atexit handlers or flush
+// the stdio buffers it shares with the quiz process.
+[[noreturn]] static void run_reminder(pid_t quiz_pid)
 {
     // Inherited from the quiz process; the reminder has no answer to hint at.
     set_sigusr1_action(SIG_DFL);
     // The reminder must signal only the process that created it. If that one
     // dies, the kernel kills the reminder too; the parent check catches a quiz
     // process that was already gone before the death signal was armed.
-    if (prctl(PR_SET_PDEATHSIG, SIGKILL) != 0 || getppid() != quiz_pid)
-        return;
-    sleep(reminder_delay_seconds);
-    kill(getppid(), SIGUSR1);
+    if (prctl(PR_SET_PDEATHSIG, SIGKILL) == 0 && getppid() == quiz_pid) {
+        sleep(reminder_delay_seconds);
+        kill(getppid(), SIGUSR1);
+    }
+    _exit(0);
 }
 
 static std::int32_t append_digit(std::int32_t value, int digit_char, bool negative)
@@ -126,13 +146,34 @@ static bool read_answer(std::int32_t* answer)
     return true;
 }
 
-static void run_quiz()
+// True when reading stopped on an error rather than at the end of input. A
+// standard input that is not open at all counts as an input that is over.
+static bool input_failed()
+{
+    return std::ferror(stdin) != 0 && errno != EBADF;
+}
+
+// Returns false when the answer could not be read.
+static bool run_quiz()
 {
     write_whole(prompt);
     std::int32_t answer = 0;
-    if (read_answer(&answer))
+    const bool converted = read_answer(&answer);
+    const bool answer_read = !input_failed();
+    if (converted)
         x.store(answer);
     write_whole(x.load() == expected_answer ? right_verdict : wrong_verdict);
+    return answer_read;
+}
+
+// Reaps the reminder itself: wait() would take any child, and a process may
+// start with children it did not fork (a shell that backgrounds a job and
+// then execs us). With SIGCHLD ignored, the call returns once the reminder
+// has ended, since there is no status left to collect.
+static void reap(pid_t reminder_pid)
+{
+    while (waitpid(reminder_pid, nullptr, 0) == -1 && errno == EINTR) {
+    }
 }
 
 int main()
@@ -140,6 +181,7 @@ int main()
     // Installed before the fork, so the handler is in place whenever the
     // signal comes, however late the quiz process is scheduled.
     set_sigusr1_action(handle_sigusr1);
+    let_sigusr1_through();
     const pid_t quiz_pid = getpid();
 
     // Nothing has been written or read yet, so the reminder inherits empty
@@ -147,13 +189,12 @@ int main()
     const pid_t reminder_pid = fork();
     if (reminder_pid == -1)
         return 1;
-    if (reminder_pid == 0) {
+    if (reminder_pid == 0)
         run_reminder(quiz_pid);
-        return 0;
-    }
 
-    run_quiz();
-    // Reap the reminder; this also keeps the run going until it has signalled.
-    wait(nullptr);
-    return 0;
+    const bool answer_read = run_quiz();
+    // This also keeps the run going until the reminder has signalled, so the
+    // hint, if any, has been written (or lost) by the time we look.
+    reap(reminder_pid);
+    return answer_read && output_lost == 0 ? 0 : 1;
 }
