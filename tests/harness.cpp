@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <cmath>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -13,6 +14,7 @@
 #include <poll.h>
 #include <sys/ioctl.h>
 #include <sys/resource.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -148,6 +150,9 @@ Plumbing make_plumbing(const Launch& launch)
         p.child_in = p.terminal_slave;
         p.feed = p.terminal;
         break;
+    case Input::directory:
+        p.child_in = checked(open("/", O_RDONLY | O_DIRECTORY | O_CLOEXEC), "open /");
+        break;
     }
 
     switch (launch.output) {
@@ -164,6 +169,16 @@ Plumbing make_plumbing(const Launch& launch)
         p.out = p.terminal;
         p.child_out = p.terminal_slave;
         break;
+    case Output::full:
+        p.child_out = checked(open("/dev/full", O_WRONLY | O_CLOEXEC), "open /dev/full");
+        break;
+    case Output::closed:
+        break;
+    case Output::pipe_no_reader:
+        checked(pipe2(fds, O_CLOEXEC), "pipe2");
+        close(fds[0]);
+        p.child_out = fds[1];
+        break;
     }
 
     checked(pipe2(fds, O_CLOEXEC), "pipe2");
@@ -172,9 +187,17 @@ Plumbing make_plumbing(const Launch& launch)
     return p;
 }
 
-// Between fork and exec: async-signal-safe calls only.
-[[noreturn]] void exec_child(const Plumbing& p, const char* directory, char* const argv[], char* const envp[])
+void set_disposition(int signal_number, void (*handler)(int))
 {
+    struct sigaction action {};
+    action.sa_handler = handler;
+    sigaction(signal_number, &action, nullptr);
+}
+
+// Between fork and exec: async-signal-safe calls only.
+[[noreturn]] void exec_child(const Launch& launch, const Plumbing& p, char* const argv[], char* const envp[])
+{
+    const char* directory = launch.directory.c_str();
     if (*directory != '\0' && chdir(directory) != 0)
         _exit(127);
     if (p.terminal_slave >= 0) {
@@ -185,17 +208,22 @@ Plumbing make_plumbing(const Launch& launch)
         dup2(p.child_in, STDIN_FILENO);
     else
         close(STDIN_FILENO);
-    dup2(p.child_out, STDOUT_FILENO);
     dup2(p.child_err, STDERR_FILENO);
+    if (p.child_out >= 0)
+        dup2(p.child_out, STDOUT_FILENO);
+    else
+        close(STDOUT_FILENO);
 
     // Dispositions set to ignore and the signal mask survive exec; the
-    // program must start with neither of ours.
-    struct sigaction dfl {};
-    dfl.sa_handler = SIG_DFL;
-    sigaction(SIGPIPE, &dfl, nullptr);
-    sigset_t none;
-    sigemptyset(&none);
-    sigprocmask(SIG_SETMASK, &none, nullptr);
+    // program starts with none of ours, only with those it is to inherit.
+    set_disposition(SIGPIPE, SIG_DFL);
+    for (int signal_number : launch.ignored_signals)
+        set_disposition(signal_number, SIG_IGN);
+    sigset_t mask;
+    sigemptyset(&mask);
+    for (int signal_number : launch.blocked_signals)
+        sigaddset(&mask, signal_number);
+    sigprocmask(SIG_SETMASK, &mask, nullptr);
 
     execve(argv[0], argv, envp);
     _exit(127);
@@ -282,18 +310,31 @@ struct Session {
     Plumbing p;
     pid_t pid = -1;
     double start = 0;
+    double schedule_start = never; // see Feed
     std::size_t next_feed = 0;
     std::string pending;
     bool input_ended = false;
     bool killed = false;
     bool reaped = false;
+    int pidfd = -1;         // readable once the program has ended
     off_t file_offset = 0;
     Outcome outcome;
 };
 
+bool output_seen(const Launch& launch)
+{
+    return launch.output == Output::pipe || launch.output == Output::file || launch.output == Output::terminal;
+}
+
+// Times on the schedule of feeds and kill; negative until it has started.
+double schedule_time(const Session& s, double t)
+{
+    return s.schedule_start == never ? -1 : t - s.schedule_start;
+}
+
 void feed_input(Session& s, double t)
 {
-    if (s.p.feed < 0 || s.input_ended)
+    if (s.p.feed < 0 || s.input_ended || t < 0)
         return;
     for (; s.next_feed < s.launch.feeds.size() && s.launch.feeds[s.next_feed].at <= t; ++s.next_feed)
         for (std::size_t i = 0; i < s.launch.feeds[s.next_feed].times; ++i)
@@ -341,7 +382,8 @@ void reap(Session& s, double t)
 {
     if (s.reaped)
         return;
-    if (!s.killed && ((s.launch.kill_at != never && t >= s.launch.kill_at) || t >= s.launch.time_limit)) {
+    const double scheduled = schedule_time(s, t);
+    if (!s.killed && ((s.launch.kill_at != never && scheduled >= s.launch.kill_at) || t >= s.launch.time_limit)) {
         s.outcome.timed_out = t >= s.launch.time_limit;
         kill(s.pid, SIGKILL);
         s.killed = true;
@@ -362,32 +404,64 @@ bool streams_open(const Session& s)
     return out_open || s.p.err >= 0 || (s.p.terminal >= 0 && s.launch.output == Output::terminal);
 }
 
-void wait_for_activity(const Session& s)
+// Seconds from `t` until the next thing on the schedule, or the time limit.
+double until_next_event(const Session& s, double t)
 {
-    pollfd fds[3];
+    double next = s.launch.time_limit;
+    if (s.schedule_start != never) {
+        const Launch& l = s.launch;
+        if (!s.input_ended && s.next_feed < l.feeds.size())
+            next = std::min(next, s.schedule_start + l.feeds[s.next_feed].at);
+        else if (!s.input_ended && l.close_at != never)
+            next = std::min(next, s.schedule_start + l.close_at);
+        if (l.kill_at != never && !s.killed)
+            next = std::min(next, s.schedule_start + l.kill_at);
+    }
+    // Past the time limit, only the last of the output is left to wait for.
+    return next > t ? next - t : 0.05;
+}
+
+// Sleeps until there is output, the program ends, input can be taken or the
+// schedule says so. Event-driven, so that many runs side by side leave the
+// processor to the programs under test; only a growing file is polled.
+void wait_for_activity(const Session& s, double t)
+{
+    pollfd fds[5];
     nfds_t count = 0;
     if (s.launch.output == Output::pipe && s.p.out >= 0)
         fds[count++] = {s.p.out, POLLIN, 0};
     for (int fd : {s.p.err, s.p.terminal})
         if (fd >= 0)
             fds[count++] = {fd, POLLIN, 0};
-    // Also the pace for feeding, reading a file and reaping; with nothing
-    // left to read, only the reaping is left to wait for.
-    poll(fds, count, count == 0 ? 1 : 5);
+    if (!s.reaped)
+        fds[count++] = {s.pidfd, POLLIN, 0};
+    if (!s.pending.empty() && s.p.feed >= 0)
+        fds[count++] = {s.p.feed, POLLOUT, 0};
+    double wait = until_next_event(s, t);
+    if (s.launch.output == Output::file)
+        wait = std::min(wait, 0.005);
+    if (s.reaped && count == 0)
+        return;
+    poll(fds, count, static_cast<int>(std::ceil(wait * 1000)));
 }
 
 void run_session(Session& s)
 {
+    if (!output_seen(s.launch))
+        s.schedule_start = 0;
     for (;;) {
         const double t = now() - s.start;
-        feed_input(s, t);
         read_output(s, t);
+        if (s.schedule_start == never && !s.outcome.out.empty())
+            s.schedule_start = s.outcome.out.front().at;
+        feed_input(s, schedule_time(s, t));
         reap(s, t);
         if (s.reaped && (s.launch.until_reaped || !streams_open(s) || t > s.launch.time_limit + 5))
             break;
-        wait_for_activity(s);
+        wait_for_activity(s, t);
     }
     read_output(s, now() - s.start);
+    s.outcome.schedule_start = s.schedule_start;
 }
 
 } // namespace
@@ -411,8 +485,9 @@ Outcome run(const Launch& launch)
     s.start = now();
     s.pid = checked(fork(), "fork");
     if (s.pid == 0)
-        exec_child(s.p, launch.directory.c_str(), argv.data(), envp.data());
+        exec_child(launch, s.p, argv.data(), envp.data());
     s.outcome.pid = s.pid;
+    s.pidfd = checked(static_cast<int>(syscall(SYS_pidfd_open, s.pid, 0)), "pidfd_open");
 
     close_each_once({s.p.child_in, s.p.child_out, s.p.child_err, s.p.terminal_slave},
                     {s.p.feed, s.p.out, s.p.err, s.p.terminal});
@@ -422,7 +497,7 @@ Outcome run(const Launch& launch)
 
     run_session(s);
 
-    close_each_once({s.p.feed, s.p.out, s.p.err, s.p.terminal}, {});
+    close_each_once({s.p.feed, s.p.out, s.p.err, s.p.terminal, s.pidfd}, {});
     return s.outcome;
 }
 

@@ -12,17 +12,30 @@ namespace harness {
 
 // Where the program's standard input comes from.
 enum class Input {
-    pipe,     // fed at the times of `feeds`, closed at `close_at`
-    file,     // a regular file holding all of `feeds` from the start
-    closed,   // descriptor 0 not open at all
-    terminal, // a pseudo-terminal, fed like the pipe; `close_at` types ^D
+    pipe,      // fed at the times of `feeds`, closed at `close_at`
+    file,      // a regular file holding all of `feeds` from the start
+    closed,    // descriptor 0 not open at all
+    terminal,  // a pseudo-terminal, fed like the pipe; `close_at` types ^D
+    directory, // open, but every read fails (EISDIR)
 };
 
 // Where the program's standard output goes. A file is read while it grows.
-enum class Output { pipe, file, terminal };
+// The last three lose every byte written: nothing of them is seen here.
+enum class Output {
+    pipe,
+    file,
+    terminal,
+    full,           // /dev/full: every write fails with ENOSPC
+    closed,         // descriptor 1 not open at all
+    pipe_no_reader, // a pipe whose reading end is already closed
+};
 
+// The times of feeds, of the end of input and of the kill count from the
+// first byte of output, as the program's own clock: what it was seen to do,
+// not how soon the machine started it. Where no output can be seen, they
+// count from the start.
 struct Feed {
-    double at;              // seconds after the start
+    double at;              // seconds after the first output
     std::string text;
     std::size_t times = 1;  // text repeated, so a test need not hold it all
 };
@@ -38,19 +51,22 @@ struct Launch {
     double close_at = never;   // end of input; never: left open until the end
     Output output = Output::pipe;
     double kill_at = never;    // SIGKILL to the program at this time
-    double time_limit = 20;    // SIGKILL after this, and the run is marked
+    std::vector<int> ignored_signals; // the program starts with these ignored
+    std::vector<int> blocked_signals; // and these blocked
+    double time_limit = 20;    // seconds after the start: SIGKILL, and the run is marked
     bool until_reaped = false; // stop once the program is reaped, even if
                                // something it started holds its output open
 };
 
 struct Chunk {
-    double at; // seconds after the start
+    double at; // seconds after the start (all times below count from it too)
     std::string bytes;
 };
 
 struct Outcome {
     std::vector<Chunk> out; // stdout (for a terminal: all the terminal shows)
     std::string err;
+    double schedule_start = never; // when the schedule started (see Feed)
     int wait_status = 0;
     double seconds = 0;     // from the start until the program was reaped
     long max_rss_kib = 0;

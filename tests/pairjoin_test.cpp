@@ -5,9 +5,12 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <csignal>
 #include <future>
 #include <string>
 #include <vector>
+
+#include <sys/wait.h>
 
 using harness::Launch;
 using harness::Outcome;
@@ -24,12 +27,13 @@ std::string summary(int result1, int result2)
            std::to_string(result2) + "\n";
 }
 
-Outcome run_pairjoin(Output output, const std::string& failing_starts)
+Outcome run_pairjoin(Output output, const std::string& failing_starts, std::vector<int> ignored_signals = {})
 {
     Launch launch;
     launch.argv = {PAIRJOIN_PATH};
     launch.input = harness::Input::closed;
     launch.output = output;
+    launch.ignored_signals = std::move(ignored_signals);
     if (!failing_starts.empty())
         launch.extra_env = {"LD_PRELOAD=" FAIL_THREAD_START_PATH, "FAIL_THREAD_STARTS=" + failing_starts,
                             "ASAN_OPTIONS=verify_asan_link_order=0"};
@@ -127,5 +131,41 @@ INSTANTIATE_TEST_SUITE_P(
                     FailedStart{"SecondFails", "2", worker1 + summary(0, EAGAIN)},
                     FailedStart{"BothFail", "1,2", summary(EAGAIN, EAGAIN)}),
     [](const testing::TestParamInfo<FailedStart>& param) { return param.param.name; });
+
+// Lines that cannot arrive are never a success; a reader that has gone ends
+// the run by SIGPIPE, as it does for any program in a pipeline.
+struct LostOutput {
+    std::string name;
+    Output output;
+    std::vector<int> ignored_signals;
+    int exit_status; // or -1: killed by SIGPIPE
+};
+
+void PrintTo(const LostOutput& c, std::ostream* os)
+{
+    *os << c.name;
+}
+
+class LostOutputs : public testing::TestWithParam<LostOutput> {};
+
+TEST_P(LostOutputs, AreNotASuccess)
+{
+    const LostOutput& c = GetParam();
+    const Outcome outcome = run_pairjoin(c.output, "", c.ignored_signals);
+    EXPECT_EQ(outcome.err, "");
+    if (c.exit_status < 0)
+        EXPECT_TRUE(WIFSIGNALED(outcome.wait_status) && WTERMSIG(outcome.wait_status) == SIGPIPE)
+            << "wait status " << outcome.wait_status;
+    else
+        EXPECT_TRUE(outcome.exited_with(c.exit_status)) << "wait status " << outcome.wait_status;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Runs, LostOutputs,
+    testing::Values(LostOutput{"ToFullDisk", Output::full, {}, 1},
+                    LostOutput{"ToClosedOutput", Output::closed, {}, 1},
+                    LostOutput{"ToPipeWithoutReader", Output::pipe_no_reader, {SIGPIPE}, 1},
+                    LostOutput{"ToPipeWithoutReaderKilledBySigpipe", Output::pipe_no_reader, {}, -1}),
+    [](const testing::TestParamInfo<LostOutput>& param) { return param.param.name; });
 
 } // namespace

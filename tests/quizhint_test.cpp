@@ -31,17 +31,23 @@ const std::string right = "Right!";
 const std::string wrong = "Wrong!";
 
 // When each part of the output must have arrived whole, in seconds after the
-// start. Windows are wide enough for a busy two-core machine.
+// prompt began to arrive: that is when answers are typed, too, so no window
+// depends on how quickly the machine started the program. The reminder is
+// forked before the prompt is written, so its 5 seconds end a little less
+// than 5 seconds after the prompt, and never sooner than 5 seconds after
+// the start, which is checked as well.
 struct Window {
     double from;
     double to;
+    double not_before_start = 0; // seconds after the start
 };
 // A sanitized build starts and ends each process much more slowly (the
 // leak check at exit alone takes a while), so what comes late may come later.
 constexpr double slack = PROGRAMS_SANITIZED ? 1.0 : 0.0;
-constexpr Window at_start{0, 0.9}; // before the first answer is typed at 1 s
-constexpr Window at_hint{4.5, 5.5 + slack};
-constexpr Window reminder_end{4.5, 5.5 + slack};
+constexpr double reminder_delay = 5.0;
+constexpr Window at_start{0, 0.5}; // the rest of the prompt, if it came in pieces
+constexpr Window at_hint{4.5, 5.5 + slack, reminder_delay};
+constexpr Window reminder_end{4.5, 5.5 + slack, reminder_delay};
 constexpr double late = 7.0; // an answer typed well after the hint
 constexpr Window soon_after(double t) { return {t, t + 0.5 + slack}; }
 
@@ -49,6 +55,19 @@ struct Part {
     std::string text;
     Window window;
 };
+
+// How the program is started: by us, or with something inherited that
+// could keep the reminder's signal from arriving or end the run early.
+enum class Start {
+    plain,
+    beside_inherited_child, // a shell backgrounds `sleep 1`, then execs it
+    sigusr1_blocked,
+    sigusr1_ignored,
+    sigchld_ignored,
+    sigpipe_ignored,
+};
+
+constexpr int killed_by_sigpipe = -1;
 
 struct QuizCase {
     std::string name;
@@ -58,6 +77,8 @@ struct QuizCase {
     Output output;
     std::vector<Part> expected;
     Window run_time;
+    Start start = Start::plain;
+    int status = 0; // exit status, or killed_by_sigpipe
 };
 
 // Shown in test names and failure messages instead of the object's bytes.
@@ -76,6 +97,14 @@ std::string as_on_terminal(const std::string& text)
     return shown;
 }
 
+void expect_within(const Outcome& outcome, double at, Window window, const std::string& what)
+{
+    const double after_prompt = at - outcome.schedule_start;
+    EXPECT_GE(after_prompt, window.from) << "too early: " << what;
+    EXPECT_LE(after_prompt, window.to) << "too late: " << what;
+    EXPECT_GE(at, window.not_before_start) << "too soon after the start: " << what;
+}
+
 void expect_output(const Outcome& outcome, const std::vector<Part>& expected)
 {
     std::string all;
@@ -86,18 +115,26 @@ void expect_output(const Outcome& outcome, const std::vector<Part>& expected)
     for (const Part& part : expected) {
         bytes += part.text.size();
         const double at = outcome.time_of_byte_count(bytes);
-        EXPECT_GE(at, part.window.from) << "too early: " << part.text;
-        EXPECT_LE(at, part.window.to) << "too late or missing: " << part.text;
+        ASSERT_GE(at, 0) << "missing: " << part.text;
+        expect_within(outcome, at, part.window, part.text);
     }
+}
+
+void expect_end(const Outcome& outcome, Window run_time, int status)
+{
+    EXPECT_FALSE(outcome.timed_out);
+    if (status == killed_by_sigpipe)
+        EXPECT_TRUE(WIFSIGNALED(outcome.wait_status) && WTERMSIG(outcome.wait_status) == SIGPIPE)
+            << "wait status " << outcome.wait_status;
+    else
+        EXPECT_TRUE(outcome.exited_with(status)) << "wait status " << outcome.wait_status;
+    EXPECT_EQ(outcome.err, "");
+    expect_within(outcome, outcome.seconds, run_time, "end of the run");
 }
 
 void expect_ordinary_end(const Outcome& outcome, Window run_time)
 {
-    EXPECT_FALSE(outcome.timed_out);
-    EXPECT_TRUE(outcome.exited_with(0)) << "wait status " << outcome.wait_status;
-    EXPECT_EQ(outcome.err, "");
-    EXPECT_GE(outcome.seconds, run_time.from);
-    EXPECT_LE(outcome.seconds, run_time.to);
+    expect_end(outcome, run_time, 0);
 }
 
 QuizCase answered_in_time(const std::string& name, Input input, Output output,
@@ -131,6 +168,22 @@ QuizCase from_file(const std::string& name, const std::string& content, const st
                    bool hint_follows)
 {
     return answered_in_time(name, Input::file, Output::pipe, content, verdict, hint_follows);
+}
+
+// Started with something inherited, and fed no answer: it must still give
+// the hint at 5 s and end then.
+QuizCase started(const std::string& name, Start start)
+{
+    QuizCase c = ended_at_once(name, Input::pipe, Output::pipe);
+    c.start = start;
+    return c;
+}
+
+// Where nothing written can arrive: a right answer in time, and the run
+// still waits for the reminder, but ends with status 1.
+QuizCase output_lost(const std::string& name, Output output, Start start = Start::plain)
+{
+    return {name, Input::pipe, {{1.0, "18\n"}}, never, output, {}, reminder_end, start, 1};
 }
 
 std::vector<QuizCase> quiz_cases()
@@ -186,6 +239,22 @@ std::vector<QuizCase> quiz_cases()
         answered_late("LateRightFromTerminalToPipe", Input::terminal, pipe_out, "18\n", right),
         answered_late("LateRightFromTerminalToFile", Input::terminal, Output::file, "18\n", right),
         ended_at_once("EndOfInputFromTerminal", Input::terminal, pipe_out),
+
+        // Inherited state that must not keep the hint from coming.
+        started("BesideAnInheritedChild", Start::beside_inherited_child),
+        started("WithSigusr1Blocked", Start::sigusr1_blocked),
+        started("WithSigusr1Ignored", Start::sigusr1_ignored),
+        started("WithSigchldIgnored", Start::sigchld_ignored),
+
+        // Output that is lost, or an answer that cannot be read, is never a
+        // success; everything that can be written still is.
+        output_lost("ToFullDisk", Output::full),
+        output_lost("ToClosedOutput", Output::closed),
+        output_lost("ToPipeWithoutReader", Output::pipe_no_reader, Start::sigpipe_ignored),
+        {"ToPipeWithoutReaderKilledBySigpipe", pipe_in, {}, never, Output::pipe_no_reader, {},
+         {0, 0.5 + slack}, Start::plain, killed_by_sigpipe},
+        {"FromDirectory", Input::directory, {}, never, pipe_out,
+         {{prompt, at_start}, {wrong, at_start}, {hint, at_hint}}, reminder_end, Start::plain, 1},
     };
     // As a person sees it on a terminal: the typed answer is echoed after
     // the hint's closing parenthesis (the echo is part of what is expected).
@@ -204,6 +273,25 @@ Outcome run_quiz(const QuizCase& c)
 {
     Launch launch;
     launch.argv = {QUIZHINT_PATH};
+    switch (c.start) {
+    case Start::plain:
+        break;
+    case Start::beside_inherited_child:
+        launch.argv = {"/bin/sh", "-c", "sleep 1 & exec \"$0\"", QUIZHINT_PATH};
+        break;
+    case Start::sigusr1_blocked:
+        launch.blocked_signals = {SIGUSR1};
+        break;
+    case Start::sigusr1_ignored:
+        launch.ignored_signals = {SIGUSR1};
+        break;
+    case Start::sigchld_ignored:
+        launch.ignored_signals = {SIGCHLD};
+        break;
+    case Start::sigpipe_ignored:
+        launch.ignored_signals = {SIGPIPE};
+        break;
+    }
     launch.input = c.input;
     launch.feeds = c.feeds;
     launch.close_at = c.close_at;
@@ -232,7 +320,7 @@ TEST_P(Quiz, WritesExactlyThisOnTime)
         for (Part& part : expected)
             part.text = as_on_terminal(part.text);
     expect_output(outcome, expected);
-    expect_ordinary_end(outcome, c.run_time);
+    expect_end(outcome, c.run_time, c.status);
 }
 
 INSTANTIATE_TEST_SUITE_P(Runs, Quiz, testing::ValuesIn(quiz_cases()),
