@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Measures the programs as a user meets them, beside /bin/true on the same
 // machine in the same run: wall time and peak resident size (medians over
 // many runs), and for quizhint the time to the hint with no answer and the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // pairjoin: starts two POSIX threads that each print a message, joins them
 // in the order they were started, then reports each start request's result.
 // Shows thread creation with an argument and waiting for a thread's end.

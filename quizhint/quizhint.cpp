@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // quizhint: asks one multiplication question while a forked reminder process
 // sends SIGUSR1 after 5 seconds; the handler prints a hint if no answer is in.
 // Shows fork, a signal from child to parent, a handler, a read that carries on

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Preloaded into a program under test: every fork fails as it does when the
 // process limit is reached.
 #include <cerrno>

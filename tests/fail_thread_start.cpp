@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Preloaded into a program under test: the pthread_create calls whose
 // numbers (from 1, in the order the program makes them) are listed in
 // FAIL_THREAD_STARTS, such as "1,2", fail with EAGAIN as they do when the

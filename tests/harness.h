@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Runs a program as a user or a script would: standard input fed on a
 // schedule, standard output and error read with the time each byte arrived,
 // and the process reaped with its status, run time and peak resident size.

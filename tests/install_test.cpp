@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // What a user gets: the programs and pages installed under a prefix, the
 // pages free of mdoc mistakes, and one Debian package holding it all, with
 // the programs run from where each of these put them.
@@ -66,7 +67,8 @@ void expect_programs_work(const fs::path& bin)
 }
 
 const std::vector<std::string> installed_files = {
-    "bin/quizhint", "bin/pairjoin", "share/man/man1/quizhint.1", "share/man/man1/pairjoin.1"};
+    "bin/quizhint", "bin/pairjoin", "share/man/man1/quizhint.1.gz", "share/man/man1/pairjoin.1.gz",
+    "share/doc/quizpair/copyright", "share/doc/quizpair/changelog.gz"};
 
 TEST(Install, PutsProgramsAndPagesUnderThePrefix)
 {

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The programs depend on the platform's C library (and its thread services)
 // and nothing else: no C++ runtime, no libm, no libgcc_s.
 #include "harness.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // pairjoin driven from outside: many ordinary runs to a pipe and to a file,
 // and runs in which starting the first, the second or both workers fails.
 #include "harness.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // quizhint driven from outside: answers typed at set times on pipes, files,
 // a closed input and a terminal; output checked byte for byte, with the time
 // each part arrived, the exit status and the run time.
