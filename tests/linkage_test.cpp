@@ -58,9 +58,15 @@ TEST_P(Links, OnlyThePlatformLibraries)
         EXPECT_TRUE(c.required.count(library) + c.allowed.count(library) == 1) << "also needs " << library;
 }
 
+// A static program needs no library at all.
+const std::set<std::string> c_library =
+    PROGRAMS_STATIC ? std::set<std::string>{} : std::set<std::string>{"libc.so.6"};
+const std::set<std::string> thread_library =
+    PROGRAMS_STATIC ? std::set<std::string>{} : std::set<std::string>{"libpthread.so.0"};
+
 INSTANTIATE_TEST_SUITE_P(Programs, Links,
-                         testing::Values(Linkage{"quizhint", QUIZHINT_PATH, {"libc.so.6"}, {}},
-                                         Linkage{"pairjoin", PAIRJOIN_PATH, {"libc.so.6"}, {"libpthread.so.0"}}),
+                         testing::Values(Linkage{"quizhint", QUIZHINT_PATH, c_library, {}},
+                                         Linkage{"pairjoin", PAIRJOIN_PATH, c_library, thread_library}),
                          [](const testing::TestParamInfo<Linkage>& param) { return param.param.name; });
 
 } // namespace
