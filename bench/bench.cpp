@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <future>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include <fcntl.h>
@@ -105,12 +106,12 @@ std::vector<Sample> run_overlapped(const char* path, const char* input_file, int
 
 // Seconds from the start until the hint had fully arrived, with no answer
 // given; input ends at 6 s so that the run then ends.
-double time_to_hint()
+double time_to_hint(const std::string& quizhint)
 {
     const std::string prompt = "what is the result of 3 * 6 : ";
     const std::string hint = "\n(HINT Remember that multiplication is repetitive addition\n)";
     harness::Launch launch;
-    launch.argv = {QUIZHINT_PATH};
+    launch.argv = {quizhint};
     launch.close_at = 6.0;
     const harness::Outcome outcome = harness::run(launch);
     if (outcome.out_text().compare(0, prompt.size() + hint.size(), prompt + hint) != 0) {
@@ -132,9 +133,9 @@ std::string answer_file(const std::string& text)
     return path;
 }
 
-void print_row(const char* name, const Summary& s, const Summary& baseline)
+void print_row(const std::string& name, const Summary& s, const Summary& baseline)
 {
-    std::printf("| %-28s | %10.3f ms | %8.2f MiB | %8.2fx | %+8.2f MiB |\n", name, s.seconds * 1e3,
+    std::printf("| %-31s | %10.3f ms | %8.2f MiB | %8.2fx | %+8.2f MiB |\n", name.c_str(), s.seconds * 1e3,
                 s.rss_kib / 1024, s.seconds / baseline.seconds, (s.rss_kib - baseline.rss_kib) / 1024);
 }
 
@@ -143,61 +144,99 @@ const char* verdict(bool met)
     return met ? "met" : "NOT MET";
 }
 
+// One build of the two programs, and what was measured of it.
+struct Build {
+    std::string name; // "" for the build the benchmark belongs to
+    std::string quizhint;
+    std::string pairjoin;
+    std::vector<Sample> pairjoin_samples;
+    std::vector<Sample> quiz_samples;
+    std::vector<double> hint_times;
+};
+
+std::string row_name(const Build& build, const char* what)
+{
+    return build.name.empty() ? what : build.name + " " + what;
+}
+
+void measure_quiz(Build& build, const std::string& right_answer, int runs)
+{
+    build.quiz_samples = run_overlapped(build.quizhint.c_str(), right_answer.c_str(), runs);
+    std::vector<std::future<double>> hints;
+    for (int i = 0; i < runs; ++i) {
+        hints.push_back(std::async(std::launch::async, time_to_hint, build.quizhint));
+        usleep(static_cast<useconds_t>(stagger * 1e6));
+    }
+    for (auto& hint : hints)
+        build.hint_times.push_back(hint.get());
+}
+
+void print_targets(const Build& build, const Summary& base, double wall_ratio, double rss_margin_kib,
+                   double late_ms)
+{
+    const Summary pair = summarize(build.pairjoin_samples);
+    const Summary quiz = summarize(build.quiz_samples);
+    const double hint_at = median(build.hint_times);
+    const std::string name = build.name.empty() ? "" : build.name + " ";
+    const double mib = 1024;
+    std::printf("- %spairjoin wall time within %.2fx of /bin/true's: %.2fx, %s\n", name.c_str(), wall_ratio,
+                pair.seconds / base.seconds, verdict(pair.seconds <= wall_ratio * base.seconds));
+    for (const auto& [program, summary] : {std::pair{"pairjoin", pair}, std::pair{"quizhint", quiz}})
+        std::printf("- %s%s peak RSS at most %+.2f MiB from /bin/true's: %+.2f MiB, %s\n", name.c_str(), program,
+                    rss_margin_kib / mib, (summary.rss_kib - base.rss_kib) / mib,
+                    verdict(summary.rss_kib - base.rss_kib <= rss_margin_kib));
+    std::printf("- %shint within %.0f ms of 5 s: %+.1f ms, %s\n", name.c_str(), late_ms, (hint_at - 5) * 1e3,
+                verdict(hint_at >= 5 && (hint_at - 5) * 1e3 <= late_ms));
+    std::printf("- %srun with an immediate right answer ends within %.0f ms of 5 s: %+.1f ms, %s\n", name.c_str(),
+                late_ms, (quiz.seconds - 5) * 1e3, verdict(quiz.seconds >= 5 && (quiz.seconds - 5) * 1e3 <= late_ms));
+}
+
 } // namespace
 
+// Usage: bench [RUNS [STATIC_BUILD_DIR]]. With a static build's tree (such
+// as build/static), its programs are measured beside these, in the same run.
 int main(int argc, char** argv)
 {
     const int quick_runs = argc > 1 ? std::atoi(argv[1]) : 1000;
     constexpr int quiz_runs = 10;
     const std::string right_answer = answer_file("18\n");
 
-    // /bin/true and pairjoin in turn, so that both see the same machine.
+    std::vector<Build> builds = {{"", QUIZHINT_PATH, PAIRJOIN_PATH, {}, {}, {}}};
+    if (argc > 2) {
+        const std::string dir = argv[2];
+        builds.push_back({"static", dir + "/quizhint/quizhint", dir + "/pairjoin/pairjoin", {}, {}, {}});
+    }
+
+    // /bin/true and each pairjoin in turn, so that all see the same machine.
     std::vector<Sample> true_samples;
-    std::vector<Sample> pairjoin_samples;
     for (int i = 0; i < quick_runs; ++i) {
         true_samples.push_back(finish(start("/bin/true", "/dev/null")));
-        pairjoin_samples.push_back(finish(start(PAIRJOIN_PATH, "/dev/null")));
+        for (Build& build : builds)
+            build.pairjoin_samples.push_back(finish(start(build.pairjoin.c_str(), "/dev/null")));
     }
-    const std::vector<Sample> quiz_samples = run_overlapped(QUIZHINT_PATH, right_answer.c_str(), quiz_runs);
-    std::vector<std::future<double>> hints;
-    for (int i = 0; i < quiz_runs; ++i) {
-        hints.push_back(std::async(std::launch::async, time_to_hint));
-        usleep(static_cast<useconds_t>(stagger * 1e6));
-    }
-    std::vector<double> hint_times;
-    for (auto& hint : hints)
-        hint_times.push_back(hint.get());
+    for (Build& build : builds)
+        measure_quiz(build, right_answer, quiz_runs);
     unlink(right_answer.c_str());
 
     const Summary base = summarize(true_samples);
-    const Summary pair = summarize(pairjoin_samples);
-    const Summary quiz = summarize(quiz_samples);
-    const double hint_at = median(hint_times);
-
     std::printf("Medians of %d runs each of /bin/true and pairjoin, %d of quizhint with an immediate\n"
                 "right answer, and %d of quizhint with no answer (stdout a pipe there, else /dev/null).\n\n",
                 quick_runs, quiz_runs, quiz_runs);
-    std::printf("| %-28s | %13s | %12s | %9s | %12s |\n", "run", "wall time", "peak RSS", "wall/true",
+    std::printf("| %-31s | %13s | %12s | %9s | %12s |\n", "run", "wall time", "peak RSS", "wall/true",
                 "RSS - true");
-    std::printf("|%s|%s|%s|%s|%s|\n", std::string(30, '-').c_str(), std::string(15, '-').c_str(),
+    std::printf("|%s|%s|%s|%s|%s|\n", std::string(33, '-').c_str(), std::string(15, '-').c_str(),
                 std::string(14, '-').c_str(), std::string(11, '-').c_str(), std::string(14, '-').c_str());
     print_row("/bin/true", base, base);
-    print_row("pairjoin", pair, base);
-    print_row("quizhint, answer at once", quiz, base);
-    std::printf("| %-28s | %10.3f ms | %12s | %9s | %12s |\n", "quizhint, start to hint", hint_at * 1e3, "",
-                "", "");
+    for (const Build& build : builds) {
+        print_row(row_name(build, "pairjoin"), summarize(build.pairjoin_samples), base);
+        print_row(row_name(build, "quizhint, answer at once"), summarize(build.quiz_samples), base);
+        std::printf("| %-31s | %10.3f ms | %12s | %9s | %12s |\n", row_name(build, "quizhint, start to hint").c_str(),
+                    median(build.hint_times) * 1e3, "", "", "");
+    }
 
-    const double mib = 1024;
     std::printf("\nTargets:\n");
-    std::printf("- pairjoin wall time within 1.3x of /bin/true's: %.2fx, %s\n", pair.seconds / base.seconds,
-                verdict(pair.seconds <= 1.3 * base.seconds));
-    std::printf("- pairjoin peak RSS within 1 MiB of /bin/true's: %+.2f MiB, %s\n",
-                (pair.rss_kib - base.rss_kib) / mib, verdict(pair.rss_kib - base.rss_kib <= mib));
-    std::printf("- quizhint peak RSS within 1 MiB of /bin/true's: %+.2f MiB, %s\n",
-                (quiz.rss_kib - base.rss_kib) / mib, verdict(quiz.rss_kib - base.rss_kib <= mib));
-    std::printf("- hint within 20 ms of 5 s: %+.1f ms, %s\n", (hint_at - 5) * 1e3,
-                verdict(hint_at >= 5 && hint_at - 5 <= 0.020));
-    std::printf("- run with an immediate right answer ends within 20 ms of 5 s: %+.1f ms, %s\n",
-                (quiz.seconds - 5) * 1e3, verdict(quiz.seconds >= 5 && quiz.seconds - 5 <= 0.020));
+    print_targets(builds[0], base, 1.3, 1024, 20);
+    if (builds.size() > 1)
+        print_targets(builds[1], base, 1.10, 0, 10);
     return 0;
 }
