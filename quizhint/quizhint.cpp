@@ -58,15 +58,21 @@ static void write_text(std::string_view text)
     }
 }
 
+static sigset_t only_sigusr1()
+{
+    sigset_t set{};
+    sigemptyset(&set);
+    sigaddset(&set, SIGUSR1);
+    return set;
+}
+
 // The hint can arrive between any two write(2) calls. Holding SIGUSR1 back
 // while one of our own texts goes out keeps that text whole, on a terminal or
 // a pipe that takes it in pieces as well.
 static void write_whole(std::string_view text)
 {
-    sigset_t hold{};
+    const sigset_t hold = only_sigusr1();
     sigset_t previous{};
-    sigemptyset(&hold);
-    sigaddset(&hold, SIGUSR1);
     sigprocmask(SIG_BLOCK, &hold, &previous);
     write_text(text);
     sigprocmask(SIG_SETMASK, &previous, nullptr);
@@ -93,9 +99,7 @@ static void set_sigusr1_action(void (*handler)(int))
 // SIGUSR1 blocked would hold the reminder's signal back for good.
 static void let_sigusr1_through()
 {
-    sigset_t usr1{};
-    sigemptyset(&usr1);
-    sigaddset(&usr1, SIGUSR1);
+    const sigset_t usr1 = only_sigusr1();
     sigprocmask(SIG_UNBLOCK, &usr1, nullptr);
 }
 
@@ -149,6 +153,7 @@ static bool read_answer(std::int32_t* answer)
 
 // True when reading stopped on an error rather than at the end of input. A
 // standard input that is not open at all counts as an input that is over.
+// Asked right after the read, while errno still holds the read's error.
 static bool input_failed()
 {
     return std::ferror(stdin) != 0 && errno != EBADF;

@@ -253,7 +253,7 @@ std::vector<QuizCase> quiz_cases()
         output_lost("ToClosedOutput", Output::closed),
         output_lost("ToPipeWithoutReader", Output::pipe_no_reader, Start::sigpipe_ignored),
         {"ToPipeWithoutReaderKilledBySigpipe", pipe_in, {}, never, Output::pipe_no_reader, {},
-         {0, 0.5 + slack}, Start::plain, killed_by_sigpipe},
+         {0, 2.0 + slack}, Start::plain, killed_by_sigpipe},
         {"FromDirectory", Input::directory, {}, never, pipe_out,
          {{prompt, at_start}, {wrong, at_start}, {hint, at_hint}}, reminder_end, Start::plain, 1},
     };
