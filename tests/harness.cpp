@@ -53,6 +53,11 @@ bool Outcome::exited_with(int code) const
     return WIFEXITED(wait_status) && WEXITSTATUS(wait_status) == code;
 }
 
+bool Outcome::killed_by(int signal_number) const
+{
+    return WIFSIGNALED(wait_status) && WTERMSIG(wait_status) == signal_number;
+}
+
 namespace {
 
 [[noreturn]] void fail(const char* what)

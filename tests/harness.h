@@ -79,6 +79,7 @@ struct Outcome {
     // negative when fewer arrived.
     double time_of_byte_count(std::size_t count) const;
     bool exited_with(int code) const;
+    bool killed_by(int signal_number) const;
 };
 
 Outcome run(const Launch& launch);

@@ -11,8 +11,6 @@
 #include <string>
 #include <vector>
 
-#include <sys/wait.h>
-
 using harness::Launch;
 using harness::Outcome;
 using harness::Output;
@@ -157,7 +155,7 @@ TEST_P(LostOutputs, AreNotASuccess)
     const Outcome outcome = run_pairjoin(c.output, "", c.ignored_signals);
     EXPECT_EQ(outcome.err, "");
     if (c.exit_status < 0)
-        EXPECT_TRUE(WIFSIGNALED(outcome.wait_status) && WTERMSIG(outcome.wait_status) == SIGPIPE)
+        EXPECT_TRUE(outcome.killed_by(SIGPIPE))
             << "wait status " << outcome.wait_status;
     else
         EXPECT_TRUE(outcome.exited_with(c.exit_status)) << "wait status " << outcome.wait_status;

@@ -125,7 +125,7 @@ void expect_end(const Outcome& outcome, Window run_time, int status)
 {
     EXPECT_FALSE(outcome.timed_out);
     if (status == killed_by_sigpipe)
-        EXPECT_TRUE(WIFSIGNALED(outcome.wait_status) && WTERMSIG(outcome.wait_status) == SIGPIPE)
+        EXPECT_TRUE(outcome.killed_by(SIGPIPE))
             << "wait status " << outcome.wait_status;
     else
         EXPECT_TRUE(outcome.exited_with(status)) << "wait status " << outcome.wait_status;
@@ -458,7 +458,7 @@ TEST(QuizFaults, ReminderSignalsNobodyElseOnceTheQuizProcessIsGone)
     launch.kill_at = 1.0;
     launch.until_reaped = true;
     const Outcome quiz = harness::run(launch);
-    ASSERT_TRUE(WIFSIGNALED(quiz.wait_status) && WTERMSIG(quiz.wait_status) == SIGKILL);
+    ASSERT_TRUE(quiz.killed_by(SIGKILL));
 
     const pid_t taker = start_process_with_pid(quiz.pid, start + 7.0);
     const auto reaped = reap_all_children(start + 9.0);
