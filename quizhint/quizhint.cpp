@@ -15,6 +15,7 @@
 #include <limits>
 #include <string_view>
 
+#include <fcntl.h>
 #include <sys/prctl.h>
 #include <sys/types.h>
 #include <sys/wait.h>
@@ -95,20 +96,22 @@ static void set_sigusr1_action(void (*handler)(int))
     sigaction(SIGUSR1, &action, nullptr);
 }
 
-// A signal mask survives fork and exec: a parent that started us with
-// SIGUSR1 blocked would hold the reminder's signal back for good.
-static void let_sigusr1_through()
+// SIG_BLOCK holds SIGUSR1 back, SIG_UNBLOCK lets it through.
+static void mask_sigusr1(int how)
 {
     const sigset_t usr1 = only_sigusr1();
-    sigprocmask(SIG_UNBLOCK, &usr1, nullptr);
+    sigprocmask(how, &usr1, nullptr);
 }
 
 // _exit, not exit: a forked child must not run the atexit handlers or flush
 // the stdio buffers it shares with the quiz process.
+// The reminder inherits the handler, but has no answer to hint at. It keeps
+// the mask it inherited, with SIGUSR1 held back, so a SIGUSR1 sent to the
+// whole process group (or by name, to both processes) waits in it unused:
+// the quiz process alone gives the hint, and the 5-second reminder still
+// comes.
 [[noreturn]] static void run_reminder(pid_t quiz_pid)
 {
-    // Inherited from the quiz process; the reminder has no answer to hint at.
-    set_sigusr1_action(SIG_DFL);
     // The reminder must signal only the process that created it. If that one
     // dies, the kernel kills the reminder too; the parent check catches a quiz
     // process that was already gone before the death signal was armed.
@@ -152,23 +155,31 @@ static bool read_answer(std::int32_t* answer)
 }
 
 // True when reading stopped on an error rather than at the end of input. A
-// standard input that is not open at all counts as an input that is over.
-// Asked right after the read, while errno still holds the read's error.
+// standard input that is not open at all counts as an input that is over;
+// one open only for writing fails with EBADF too, but is a failed read.
 static bool input_failed()
 {
-    return std::ferror(stdin) != 0 && errno != EBADF;
+    return std::ferror(stdin) != 0 && fcntl(STDIN_FILENO, F_GETFD) != -1;
 }
 
 // Returns false when the answer could not be read.
 static bool run_quiz()
 {
     write_whole(prompt);
+    // Held back since the start, so no hint can come ahead of the prompt.
+    // This also undoes a mask inherited with SIGUSR1 blocked, which would
+    // otherwise hold the reminder's signal back for good: a mask survives
+    // fork and exec.
+    mask_sigusr1(SIG_UNBLOCK);
     std::int32_t answer = 0;
     const bool converted = read_answer(&answer);
     const bool answer_read = !input_failed();
+    // Stored before the verdict goes out: a hint due while "Right!" is being
+    // written must already find the answer in.
     if (converted)
         x.store(answer);
-    write_whole(x.load() == expected_answer ? right_verdict : wrong_verdict);
+    const bool right = x.load() == expected_answer;
+    write_whole(right ? right_verdict : wrong_verdict);
     return answer_read;
 }
 
@@ -184,10 +195,14 @@ static void reap(pid_t reminder_pid)
 
 int main()
 {
-    // Installed before the fork, so the handler is in place whenever the
-    // signal comes, however late the quiz process is scheduled.
+    // SIGUSR1 is held back until the prompt is out. One may be pending
+    // since before the exec, if our parent had it blocked; setting the
+    // action to ignore discards it. The handler is then installed before
+    // the fork, so it is in place whenever the reminder's signal comes,
+    // however late the quiz process is scheduled.
+    mask_sigusr1(SIG_BLOCK);
+    set_sigusr1_action(SIG_IGN);
     set_sigusr1_action(handle_sigusr1);
-    let_sigusr1_through();
     const pid_t quiz_pid = getpid();
 
     // Nothing has been written or read yet, so the reminder inherits empty
