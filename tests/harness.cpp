@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <charconv>
 #include <chrono>
 #include <cmath>
 #include <csignal>
@@ -11,6 +12,7 @@
 #include <cstring>
 #include <stdexcept>
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/ioctl.h>
@@ -116,7 +118,21 @@ struct Plumbing {
     int out = -1;       // we read stdout here: pipe, file or terminal master
     int err = -1;
     int terminal = -1;  // terminal master, drained even when not stdout
+    std::size_t filling = 0; // bytes put into a held pipe before the start
 };
+
+constexpr std::size_t page = 4096;
+
+void hold_pipe(Plumbing& p, std::size_t room)
+{
+    int fds[2];
+    checked(pipe2(fds, O_CLOEXEC), "pipe2");
+    checked(fcntl(fds[1], F_SETPIPE_SZ, static_cast<int>(page)), "F_SETPIPE_SZ");
+    p.filling = page - std::min(room, page);
+    write_all(fds[1], std::string(p.filling, '.'));
+    p.out = fds[0];
+    p.child_out = fds[1];
+}
 
 void open_terminal(Plumbing& p)
 {
@@ -159,6 +175,9 @@ Plumbing make_plumbing(const Launch& launch)
     case Input::directory:
         p.child_in = checked(open("/", O_RDONLY | O_DIRECTORY | O_CLOEXEC), "open /");
         break;
+    case Input::write_only:
+        p.child_in = checked(open("/dev/null", O_WRONLY | O_CLOEXEC), "open /dev/null");
+        break;
     }
 
     switch (launch.output) {
@@ -185,6 +204,9 @@ Plumbing make_plumbing(const Launch& launch)
         close(fds[0]);
         p.child_out = fds[1];
         break;
+    case Output::held_pipe:
+        hold_pipe(p, launch.room);
+        break;
     }
 
     checked(pipe2(fds, O_CLOEXEC), "pipe2");
@@ -209,6 +231,8 @@ void set_disposition(int signal_number, void (*handler)(int))
     if (p.terminal_slave >= 0) {
         setsid();
         ioctl(p.terminal_slave, TIOCSCTTY, 0);
+    } else {
+        setpgid(0, 0); // a signal to the program's group must not reach us
     }
     if (p.child_in >= 0)
         dup2(p.child_in, STDIN_FILENO);
@@ -230,6 +254,8 @@ void set_disposition(int signal_number, void (*handler)(int))
     for (int signal_number : launch.blocked_signals)
         sigaddset(&mask, signal_number);
     sigprocmask(SIG_SETMASK, &mask, nullptr);
+    for (int signal_number : launch.pending_signals)
+        kill(getpid(), signal_number);
 
     execve(argv[0], argv, envp);
     _exit(127);
@@ -318,6 +344,10 @@ struct Session {
     double start = 0;
     double schedule_start = never; // see Feed
     std::size_t next_feed = 0;
+    std::size_t next_signal = 0;
+    int child_pidfd = -1;   // the program's child, while a held pipe waits for its end
+    double release_at = never;
+    bool released = false;
     std::string pending;
     bool input_ended = false;
     bool killed = false;
@@ -330,6 +360,67 @@ struct Session {
 bool output_seen(const Launch& launch)
 {
     return launch.output == Output::pipe || launch.output == Output::file || launch.output == Output::terminal;
+}
+
+bool reading_pipe(const Session& s)
+{
+    return s.launch.output == Output::pipe || (s.launch.output == Output::held_pipe && s.released);
+}
+
+// A process whose parent is `parent`, or -1 if there is none.
+pid_t find_child(pid_t parent)
+{
+    DIR* proc = opendir("/proc");
+    if (proc == nullptr)
+        return -1;
+    pid_t found = -1;
+    while (const dirent* entry = readdir(proc)) {
+        char path[300];
+        std::snprintf(path, sizeof path, "/proc/%s/stat", entry->d_name);
+        FILE* stat = entry->d_name[0] >= '1' && entry->d_name[0] <= '9' ? std::fopen(path, "re") : nullptr;
+        if (stat == nullptr)
+            continue;
+        char line[512] = "";
+        const bool read = std::fgets(line, sizeof line, stat) != nullptr;
+        std::fclose(stat);
+        const char* after_name = read ? std::strrchr(line, ')') : nullptr;
+        int ppid = 0;
+        if (after_name != nullptr && std::sscanf(after_name, ") %*c %d", &ppid) == 1 && ppid == parent) {
+            std::from_chars(entry->d_name, entry->d_name + std::strlen(entry->d_name), found);
+            break;
+        }
+    }
+    closedir(proc);
+    return found;
+}
+
+bool has_ended(int pidfd)
+{
+    pollfd fd{pidfd, POLLIN, 0};
+    return poll(&fd, 1, 0) == 1;
+}
+
+// Keeps a held pipe full until the program's child has ended, then lets a
+// moment pass, so the signal it sent is taken while the write is blocked.
+void watch_held_pipe(Session& s, double t)
+{
+    if (s.launch.output != Output::held_pipe || s.released)
+        return;
+    if (s.child_pidfd < 0 && !s.reaped) {
+        const pid_t child = find_child(s.pid);
+        if (child > 0)
+            s.child_pidfd = static_cast<int>(syscall(SYS_pidfd_open, child, 0));
+    }
+    if (s.release_at == never && (s.reaped || (s.child_pidfd >= 0 && has_ended(s.child_pidfd))))
+        s.release_at = t + 0.3;
+    if (s.release_at == never || t < s.release_at)
+        return;
+    s.released = true;
+    std::string filling;
+    while (filling.size() < s.p.filling && drain(s.p.out, nullptr, &filling, t)) {
+    }
+    if (filling.size() > s.p.filling)
+        s.outcome.out.push_back({t, filling.substr(s.p.filling)});
 }
 
 // Times on the schedule of feeds and kill; negative until it has started.
@@ -378,10 +469,19 @@ void read_output(Session& s, double t)
             s.p.out = -1;
         close_if_open(s.p.terminal);
     }
-    if (s.launch.output == Output::pipe && s.p.out >= 0 && !drain(s.p.out, &s.outcome.out, nullptr, t))
+    if (reading_pipe(s) && s.p.out >= 0 && !drain(s.p.out, &s.outcome.out, nullptr, t))
         close_if_open(s.p.out);
     if (s.p.err >= 0 && !drain(s.p.err, nullptr, &s.outcome.err, t))
         close_if_open(s.p.err);
+}
+
+void send_signals(Session& s, double scheduled)
+{
+    for (; !s.reaped && s.next_signal < s.launch.signals.size() && s.launch.signals[s.next_signal].at <= scheduled;
+         ++s.next_signal) {
+        const Signal& signal = s.launch.signals[s.next_signal];
+        kill(signal.to_group ? -s.pid : s.pid, signal.number);
+    }
 }
 
 void reap(Session& s, double t)
@@ -422,6 +522,8 @@ double until_next_event(const Session& s, double t)
             next = std::min(next, s.schedule_start + l.close_at);
         if (l.kill_at != never && !s.killed)
             next = std::min(next, s.schedule_start + l.kill_at);
+        if (s.next_signal < l.signals.size())
+            next = std::min(next, s.schedule_start + l.signals[s.next_signal].at);
     }
     // Past the time limit, only the last of the output is left to wait for.
     return next > t ? next - t : 0.05;
@@ -432,10 +534,12 @@ double until_next_event(const Session& s, double t)
 // processor to the programs under test; only a growing file is polled.
 void wait_for_activity(const Session& s, double t)
 {
-    pollfd fds[5];
+    pollfd fds[6];
     nfds_t count = 0;
-    if (s.launch.output == Output::pipe && s.p.out >= 0)
+    if (reading_pipe(s) && s.p.out >= 0)
         fds[count++] = {s.p.out, POLLIN, 0};
+    if (!s.released && s.child_pidfd >= 0)
+        fds[count++] = {s.child_pidfd, POLLIN, 0};
     for (int fd : {s.p.err, s.p.terminal})
         if (fd >= 0)
             fds[count++] = {fd, POLLIN, 0};
@@ -446,6 +550,8 @@ void wait_for_activity(const Session& s, double t)
     double wait = until_next_event(s, t);
     if (s.launch.output == Output::file)
         wait = std::min(wait, 0.005);
+    if (s.launch.output == Output::held_pipe && !s.released)
+        wait = std::min(wait, s.release_at != never ? std::max(s.release_at - t, 0.0) : 0.01);
     if (s.reaped && count == 0)
         return;
     poll(fds, count, static_cast<int>(std::ceil(wait * 1000)));
@@ -461,7 +567,9 @@ void run_session(Session& s)
         if (s.schedule_start == never && !s.outcome.out.empty())
             s.schedule_start = s.outcome.out.front().at;
         feed_input(s, schedule_time(s, t));
+        send_signals(s, schedule_time(s, t));
         reap(s, t);
+        watch_held_pipe(s, t);
         if (s.reaped && (s.launch.until_reaped || !streams_open(s) || t > s.launch.time_limit + 5))
             break;
         wait_for_activity(s, t);
@@ -503,7 +611,7 @@ Outcome run(const Launch& launch)
 
     run_session(s);
 
-    close_each_once({s.p.feed, s.p.out, s.p.err, s.p.terminal, s.pidfd}, {});
+    close_each_once({s.p.feed, s.p.out, s.p.err, s.p.terminal, s.pidfd, s.child_pidfd}, {});
     return s.outcome;
 }
 

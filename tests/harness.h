@@ -18,6 +18,7 @@ enum class Input {
     closed,    // descriptor 0 not open at all
     terminal,  // a pseudo-terminal, fed like the pipe; `close_at` types ^D
     directory, // open, but every read fails (EISDIR)
+    write_only, // open for writing only: every read fails (EBADF)
 };
 
 // Where the program's standard output goes. A file is read while it grows.
@@ -29,6 +30,11 @@ enum class Output {
     full,           // /dev/full: every write fails with ENOSPC
     closed,         // descriptor 1 not open at all
     pipe_no_reader, // a pipe whose reading end is already closed
+    // A one-page pipe, filled before the start but for `room` bytes, so a
+    // write that does not fit blocks. It is read only once the program's
+    // child process has ended and a moment more has passed (or the program
+    // has ended); the filling is not part of the output seen.
+    held_pipe,
 };
 
 // The times of feeds, of the end of input and of the kill count from the
@@ -43,6 +49,14 @@ struct Feed {
 
 constexpr double never = -1;
 
+// A signal sent to the program, or to its whole process group (the program
+// runs in a group of its own).
+struct Signal {
+    double at;
+    int number;
+    bool to_group = false;
+};
+
 struct Launch {
     std::vector<std::string> argv;
     std::vector<std::string> extra_env; // "NAME=value", added to ours
@@ -52,8 +66,11 @@ struct Launch {
     double close_at = never;   // end of input; never: left open until the end
     Output output = Output::pipe;
     double kill_at = never;    // SIGKILL to the program at this time
+    std::vector<Signal> signals;
+    std::size_t room = 0;      // for Output::held_pipe
     std::vector<int> ignored_signals; // the program starts with these ignored
     std::vector<int> blocked_signals; // and these blocked
+    std::vector<int> pending_signals; // blocked ones sent before the exec
     double time_limit = 20;    // seconds after the start: SIGKILL, and the run is marked
     bool until_reaped = false; // stop once the program is reaped, even if
                                // something it started holds its output open

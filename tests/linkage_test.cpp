@@ -38,8 +38,13 @@ std::set<std::string> needed_libraries(const std::string& path)
     return needed;
 }
 
+// GCC links to its sanitizer runtimes; clang links them into the program,
+// and they need the C++ runtime and libm, which the program itself does not.
 bool is_sanitizer_runtime(const std::string& library)
 {
+    if (SANITIZER_RUNTIME_BUILT_IN && (library.starts_with("libstdc++.") || library.starts_with("libm.") ||
+                                       library.starts_with("libgcc_s.")))
+        return true;
     return library.starts_with("libasan.") || library.starts_with("libubsan.") ||
            library.starts_with("libtsan.");
 }

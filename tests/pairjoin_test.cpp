@@ -26,16 +26,18 @@ std::string summary(int result1, int result2)
            std::to_string(result2) + "\n";
 }
 
-Outcome run_pairjoin(Output output, const std::string& failing_starts, std::vector<int> ignored_signals = {})
+Outcome run_pairjoin(Output output, const std::string& failing_starts, std::vector<int> ignored_signals = {},
+                     const std::string& delays = "", std::vector<int> blocked_signals = {})
 {
     Launch launch;
     launch.argv = {PAIRJOIN_PATH};
     launch.input = harness::Input::closed;
     launch.output = output;
     launch.ignored_signals = std::move(ignored_signals);
-    if (!failing_starts.empty())
+    launch.blocked_signals = std::move(blocked_signals);
+    if (!failing_starts.empty() || !delays.empty())
         launch.extra_env = {"LD_PRELOAD=" FAIL_THREAD_START_PATH, "FAIL_THREAD_STARTS=" + failing_starts,
-                            "ASAN_OPTIONS=verify_asan_link_order=0"};
+                            "DELAY_THREAD_STARTS=" + delays, "ASAN_OPTIONS=verify_asan_link_order=0"};
     return harness::run(launch);
 }
 
@@ -104,6 +106,7 @@ struct FailedStart {
     std::string name;
     std::string failing_starts; // which pthread_create calls fail, from 1
     std::string expected;
+    std::string delays = "";    // milliseconds each started worker waits first
 };
 
 void PrintTo(const FailedStart& c, std::ostream* os)
@@ -119,7 +122,7 @@ TEST_P(FailedStarts, AreReportedNotJoined)
         GTEST_SKIP() << "a static program loads no preloaded library";
     const FailedStart& c = GetParam();
     for (Output output : {Output::pipe, Output::file}) {
-        const Outcome outcome = run_pairjoin(output, c.failing_starts);
+        const Outcome outcome = run_pairjoin(output, c.failing_starts, {}, c.delays);
         EXPECT_EQ(outcome.out_text(), c.expected);
         EXPECT_EQ(outcome.err, "");
         EXPECT_TRUE(outcome.exited_with(0)) << "wait status " << outcome.wait_status;
@@ -130,7 +133,11 @@ INSTANTIATE_TEST_SUITE_P(
     Runs, FailedStarts,
     testing::Values(FailedStart{"FirstFails", "1", worker2 + summary(EAGAIN, 0)},
                     FailedStart{"SecondFails", "2", worker1 + summary(0, EAGAIN)},
-                    FailedStart{"BothFail", "1,2", summary(EAGAIN, EAGAIN)}),
+                    FailedStart{"BothFail", "1,2", summary(EAGAIN, EAGAIN)},
+                    // Not a failure: the summaries wait for a worker that is slow.
+                    FailedStart{"FirstIsSlow", "", worker2 + worker1 + summary(0, 0), "200,0"},
+                    FailedStart{"SecondIsSlow", "", worker1 + worker2 + summary(0, 0), "0,200"},
+                    FailedStart{"FirstFailsSecondIsSlow", "1", worker2 + summary(EAGAIN, 0), "0,200"}),
     [](const testing::TestParamInfo<FailedStart>& param) { return param.param.name; });
 
 // Lines that cannot arrive are never a success; a reader that has gone ends
@@ -140,6 +147,7 @@ struct LostOutput {
     Output output;
     std::vector<int> ignored_signals;
     int exit_status; // or -1: killed by SIGPIPE
+    std::vector<int> blocked_signals = {};
 };
 
 void PrintTo(const LostOutput& c, std::ostream* os)
@@ -152,7 +160,7 @@ class LostOutputs : public testing::TestWithParam<LostOutput> {};
 TEST_P(LostOutputs, AreNotASuccess)
 {
     const LostOutput& c = GetParam();
-    const Outcome outcome = run_pairjoin(c.output, "", c.ignored_signals);
+    const Outcome outcome = run_pairjoin(c.output, "", c.ignored_signals, "", c.blocked_signals);
     EXPECT_EQ(outcome.err, "");
     if (c.exit_status < 0)
         EXPECT_TRUE(outcome.killed_by(SIGPIPE))
@@ -166,6 +174,7 @@ INSTANTIATE_TEST_SUITE_P(
     testing::Values(LostOutput{"ToFullDisk", Output::full, {}, 1},
                     LostOutput{"ToClosedOutput", Output::closed, {}, 1},
                     LostOutput{"ToPipeWithoutReader", Output::pipe_no_reader, {SIGPIPE}, 1},
+                    LostOutput{"ToPipeWithoutReaderSigpipeBlocked", Output::pipe_no_reader, {}, 1, {SIGPIPE}},
                     LostOutput{"ToPipeWithoutReaderKilledBySigpipe", Output::pipe_no_reader, {}, -1}),
     [](const testing::TestParamInfo<LostOutput>& param) { return param.param.name; });
 

@@ -23,6 +23,7 @@ using harness::Launch;
 using harness::never;
 using harness::Outcome;
 using harness::Output;
+using harness::Signal;
 
 namespace {
 
@@ -51,6 +52,8 @@ constexpr Window at_hint{4.5, 5.5 + slack, reminder_delay};
 constexpr Window reminder_end{4.5, 5.5 + slack, reminder_delay};
 constexpr double late = 7.0; // an answer typed well after the hint
 constexpr Window soon_after(double t) { return {t, t + 0.5 + slack}; }
+// Output held back in a full pipe comes once the reminder has signalled.
+constexpr Window when_released{4.5, 6.5 + slack, reminder_delay};
 
 struct Part {
     std::string text;
@@ -66,9 +69,14 @@ enum class Start {
     sigusr1_ignored,
     sigchld_ignored,
     sigpipe_ignored,
+    sigpipe_blocked,
+    sigusr1_pending,  // blocked, and sent before the exec
+    with_arguments,   // which the program does not use
 };
 
-constexpr int killed_by_sigpipe = -1;
+// A negative status: killed by that signal.
+constexpr int killed_by_sigpipe = -SIGPIPE;
+constexpr int killed_by_sigint = -SIGINT;
 
 struct QuizCase {
     std::string name;
@@ -79,7 +87,9 @@ struct QuizCase {
     std::vector<Part> expected;
     Window run_time;
     Start start = Start::plain;
-    int status = 0; // exit status, or killed_by_sigpipe
+    int status = 0; // exit status, or killed_by_...
+    std::vector<Signal> signals = {};
+    std::size_t room = 0; // for Output::held_pipe
 };
 
 // Shown in test names and failure messages instead of the object's bytes.
@@ -124,9 +134,8 @@ void expect_output(const Outcome& outcome, const std::vector<Part>& expected)
 void expect_end(const Outcome& outcome, Window run_time, int status)
 {
     EXPECT_FALSE(outcome.timed_out);
-    if (status == killed_by_sigpipe)
-        EXPECT_TRUE(outcome.killed_by(SIGPIPE))
-            << "wait status " << outcome.wait_status;
+    if (status < 0)
+        EXPECT_TRUE(outcome.killed_by(-status)) << "wait status " << outcome.wait_status;
     else
         EXPECT_TRUE(outcome.exited_with(status)) << "wait status " << outcome.wait_status;
     EXPECT_EQ(outcome.err, "");
@@ -185,6 +194,23 @@ QuizCase started(const std::string& name, Start start)
 QuizCase output_lost(const std::string& name, Output output, Start start = Start::plain)
 {
     return {name, Input::pipe, {{1.0, "18\n"}}, never, output, {}, reminder_end, start, 1};
+}
+
+// Output to a full one-page pipe with `room` bytes free, so a text that does
+// not fit is still being written when the reminder's signal comes.
+QuizCase held_back(const std::string& name, std::size_t room, const std::string& answer,
+                   std::vector<std::string> texts)
+{
+    QuizCase c{name, Input::file, {{0, answer}}, never, Output::held_pipe, {}, {4.5, 7.0 + slack}};
+    for (std::string& text : texts)
+        c.expected.push_back({std::move(text), when_released});
+    c.room = room;
+    return c;
+}
+
+Signal to_group(double at, int number)
+{
+    return {at, number, true};
 }
 
 std::vector<QuizCase> quiz_cases()
@@ -246,23 +272,64 @@ std::vector<QuizCase> quiz_cases()
         started("WithSigusr1Blocked", Start::sigusr1_blocked),
         started("WithSigusr1Ignored", Start::sigusr1_ignored),
         started("WithSigchldIgnored", Start::sigchld_ignored),
+        // One sent before the exec is no reason for a hint ahead of the prompt.
+        started("WithSigusr1Pending", Start::sigusr1_pending),
+
+        // The hint waits for a text that is being written; none follows a
+        // right answer, even one being written when the signal comes.
+        held_back("PromptHeldBack", 0, "18\n", {prompt, hint, right}),
+        held_back("RightHeldBack", prompt.size(), "18\n", {prompt, right}),
+        held_back("WrongHeldBack", prompt.size(), "0\n", {prompt, wrong, hint}),
+
+        // Signals from outside. One to the whole group gives one hint, from
+        // the quiz process alone, and the reminder's 5 seconds still hold.
+        {"Sigusr1ToGroupThenRight", pipe_in, {{2.0, "18\n"}}, never, pipe_out,
+         {{prompt, at_start}, {hint, soon_after(1.0)}, {right, soon_after(2.0)}}, reminder_end,
+         Start::plain, 0, {to_group(1.0, SIGUSR1)}},
+        // Stopped time counts: the hint that fell due comes on resume.
+        {"StoppedPastTheHint", pipe_in, {}, 7.5, pipe_out,
+         {{prompt, at_start}, {hint, {6.5, 7.0 + slack, reminder_delay}}, {wrong, soon_after(7.5)}},
+         soon_after(7.5), Start::plain, 0, {to_group(1.0, SIGSTOP), to_group(6.5, SIGCONT)}},
+        // Signals of one kind merge while they wait: three give one hint.
+        {"StoppedWhileThreeArrive", pipe_in, {{3.0, "18\n"}}, never, pipe_out,
+         {{prompt, at_start}, {hint, soon_after(2.5)}, {right, soon_after(3.0)}}, reminder_end, Start::plain, 0,
+         {to_group(1.0, SIGSTOP), {1.5, SIGUSR1}, {1.6, SIGUSR1}, {1.7, SIGUSR1}, to_group(2.5, SIGCONT)}},
+        {"CtrlCEndsTheRun", Input::terminal, {{1.0, "\x03"}}, never, pipe_out, {{prompt, at_start}},
+         soon_after(1.0), Start::plain, killed_by_sigint},
+        // On a terminal the number needs a character or the end of input
+        // after it: one ^D hands over "18", a second one ends the input.
+        {"NumberThenTwoEndsOfInputFromTerminal", Input::terminal, {{1.0, "18\x04"}, {2.0, "\x04"}}, never,
+         pipe_out, {{prompt, at_start}, {right, soon_after(2.0)}}, reminder_end},
 
         // Output that is lost, or an answer that cannot be read, is never a
         // success; everything that can be written still is.
         output_lost("ToFullDisk", Output::full),
         output_lost("ToClosedOutput", Output::closed),
         output_lost("ToPipeWithoutReader", Output::pipe_no_reader, Start::sigpipe_ignored),
+        output_lost("ToPipeWithoutReaderSigpipeBlocked", Output::pipe_no_reader, Start::sigpipe_blocked),
         {"ToPipeWithoutReaderKilledBySigpipe", pipe_in, {}, never, Output::pipe_no_reader, {},
          {0, 2.0 + slack}, Start::plain, killed_by_sigpipe},
         {"FromDirectory", Input::directory, {}, never, pipe_out,
          {{prompt, at_start}, {wrong, at_start}, {hint, at_hint}}, reminder_end, Start::plain, 1},
+        {"FromWriteOnlyInput", Input::write_only, {}, never, pipe_out,
+         {{prompt, at_start}, {wrong, at_start}, {hint, at_hint}}, reminder_end, Start::plain, 1},
     };
+    QuizCase with_arguments = answered_in_time("ArgumentsIgnored", pipe_in, pipe_out, "18\n", right, false);
+    with_arguments.start = Start::with_arguments;
+    cases.push_back(with_arguments);
     // As a person sees it on a terminal: the typed answer is echoed after
     // the hint's closing parenthesis (the echo is part of what is expected).
     cases.push_back({"PersonAtTerminalAnswersLate", Input::terminal, {{late, "18\n"}}, never,
                      Output::terminal,
                      {{prompt, at_start}, {hint, at_hint},
                       {"18\n" + right, soon_after(late)}},
+                     soon_after(late)});
+    // A hint that comes while the answer is half typed lands inside it; the
+    // whole line is still the answer.
+    cases.push_back({"PersonAtTerminalHalfwayAtTheHint", Input::terminal, {{1.0, "1"}, {late, "8\n"}}, never,
+                     Output::terminal,
+                     {{prompt, at_start}, {"1", soon_after(1.0)}, {hint, at_hint},
+                      {"8\n" + right, soon_after(late)}},
                      soon_after(late)});
     cases.push_back({"PersonAtTerminalAnswersInTime", Input::terminal, {{1.0, "7\n"}}, never,
                      Output::terminal, {{prompt, at_start}, {"7\n" + wrong, soon_after(1.0)}},
@@ -292,7 +359,19 @@ Outcome run_quiz(const QuizCase& c)
     case Start::sigpipe_ignored:
         launch.ignored_signals = {SIGPIPE};
         break;
+    case Start::sigpipe_blocked:
+        launch.blocked_signals = {SIGPIPE};
+        break;
+    case Start::sigusr1_pending:
+        launch.blocked_signals = {SIGUSR1};
+        launch.pending_signals = {SIGUSR1};
+        break;
+    case Start::with_arguments:
+        launch.argv = {QUIZHINT_PATH, "7", "--help"};
+        break;
     }
+    launch.signals = c.signals;
+    launch.room = c.room;
     launch.input = c.input;
     launch.feeds = c.feeds;
     launch.close_at = c.close_at;
@@ -441,11 +520,31 @@ std::vector<std::pair<pid_t, int>> reap_all_children(double until)
     return reaped;
 }
 
-// The quiz process is killed at 1 s. Its reminder is adopted by this test
-// process (a subreaper), and a new process takes the quiz process's id;
-// neither may receive SIGUSR1 when the reminder's 5 seconds are over.
-TEST(QuizFaults, ReminderSignalsNobodyElseOnceTheQuizProcessIsGone)
+// The quiz process ends early: its reminder is adopted by this test process
+// (a subreaper), and a new process takes the quiz process's id; neither may
+// receive SIGUSR1 when the reminder's 5 seconds are over. The quiz process
+// may be gone before its reminder has even armed its death signal, so the
+// reminder is held back at that step for a while in some of the runs.
+struct EarlyEnd {
+    std::string name;
+    Output output;
+    double kill_at;
+    const char* hold_death_signal_ms; // nullptr: not held back
+    int ended_by;
+};
+
+void PrintTo(const EarlyEnd& c, std::ostream* os)
 {
+    *os << c.name;
+}
+
+class OrphanedReminder : public testing::TestWithParam<EarlyEnd> {};
+
+TEST_P(OrphanedReminder, SignalsNobodyElse)
+{
+    const EarlyEnd& c = GetParam();
+    if (PROGRAMS_STATIC && c.hold_death_signal_ms != nullptr)
+        GTEST_SKIP() << "a static program loads no preloaded library";
     ASSERT_EQ(prctl(PR_SET_CHILD_SUBREAPER, 1), 0);
     sigset_t usr1;
     sigemptyset(&usr1);
@@ -455,10 +554,15 @@ TEST(QuizFaults, ReminderSignalsNobodyElseOnceTheQuizProcessIsGone)
 
     Launch launch;
     launch.argv = {QUIZHINT_PATH};
-    launch.kill_at = 1.0;
+    launch.output = c.output;
+    launch.kill_at = c.kill_at;
     launch.until_reaped = true;
+    if (c.hold_death_signal_ms != nullptr)
+        launch.extra_env = {"LD_PRELOAD=" HOLD_DEATH_SIGNAL_PATH,
+                            std::string("HOLD_DEATH_SIGNAL_MS=") + c.hold_death_signal_ms,
+                            "ASAN_OPTIONS=verify_asan_link_order=0"};
     const Outcome quiz = harness::run(launch);
-    ASSERT_TRUE(quiz.killed_by(SIGKILL));
+    ASSERT_TRUE(quiz.killed_by(c.ended_by)) << "wait status " << quiz.wait_status;
 
     const pid_t taker = start_process_with_pid(quiz.pid, start + 7.0);
     const auto reaped = reap_all_children(start + 9.0);
@@ -473,5 +577,12 @@ TEST(QuizFaults, ReminderSignalsNobodyElseOnceTheQuizProcessIsGone)
     EXPECT_TRUE(WIFEXITED(it->second) && WEXITSTATUS(it->second) == 0)
         << "the process that took over the quiz process's id got SIGUSR1";
 }
+
+INSTANTIATE_TEST_SUITE_P(
+    Runs, OrphanedReminder,
+    testing::Values(EarlyEnd{"KilledAtOneSecond", Output::pipe, 1.0, nullptr, SIGKILL},
+                    EarlyEnd{"KilledBeforeTheDeathSignalIsArmed", Output::pipe, 0.0, "300", SIGKILL},
+                    EarlyEnd{"SigpipeBeforeTheDeathSignalIsArmed", Output::pipe_no_reader, never, "300", SIGPIPE}),
+    [](const testing::TestParamInfo<EarlyEnd>& param) { return param.param.name; });
 
 } // namespace
