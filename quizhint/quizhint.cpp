@@ -103,13 +103,13 @@ static void mask_sigusr1(int how)
     sigprocmask(how, &usr1, nullptr);
 }
 
-// _exit, not exit: a forked child must not run the atexit handlers or flush
-// the stdio buffers it shares with the quiz process.
 // The reminder inherits the handler, but has no answer to hint at. It keeps
 // the mask it inherited, with SIGUSR1 held back, so a SIGUSR1 sent to the
 // whole process group (or by name, to both processes) waits in it unused:
 // the quiz process alone gives the hint, and the 5-second reminder still
-// comes.
+// comes. It ends with _exit, not exit: a forked child must not run the
+// atexit handlers or flush the stdio buffers it shares with the quiz
+// process.
 [[noreturn]] static void run_reminder(pid_t quiz_pid)
 {
     // The reminder must signal only the process that created it. If that one
