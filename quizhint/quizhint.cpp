@@ -136,7 +136,9 @@ static std::int32_t append_digit(std::int32_t value, int digit_char, bool negati
 // *answer alone when no digit comes. Unlike scanf it has a defined result for
 // a number out of range: it saturates at INT32_MIN or INT32_MAX, so
 // 4294967314 is never taken for 18. It reads one character at a time, so its
-// memory stays constant however long the run of digits or blanks.
+// memory stays constant however long the run of digits or blanks. Like
+// scanf, it puts back the character that ended the number, so that in a
+// file it stays for whoever reads next.
 static bool read_answer(std::int32_t* answer)
 {
     int c = std::getchar();
@@ -145,13 +147,14 @@ static bool read_answer(std::int32_t* answer)
     const bool negative = c == '-';
     if (c == '+' || c == '-')
         c = std::getchar();
-    if (std::isdigit(c) == 0)
-        return false;
+    const bool converted = std::isdigit(c) != 0;
     std::int32_t value = 0;
     for (; std::isdigit(c) != 0; c = std::getchar())
         value = append_digit(value, c, negative);
-    *answer = value;
-    return true;
+    std::ungetc(c, stdin);
+    if (converted)
+        *answer = value;
+    return converted;
 }
 
 // True when reading stopped on an error rather than at the end of input. A

@@ -231,7 +231,7 @@ void set_disposition(int signal_number, void (*handler)(int))
     if (p.terminal_slave >= 0) {
         setsid();
         ioctl(p.terminal_slave, TIOCSCTTY, 0);
-    } else {
+    } else if (launch.own_group) {
         setpgid(0, 0); // a signal to the program's group must not reach us
     }
     if (p.child_in >= 0)

@@ -71,6 +71,7 @@ struct Launch {
     std::vector<int> ignored_signals; // the program starts with these ignored
     std::vector<int> blocked_signals; // and these blocked
     std::vector<int> pending_signals; // blocked ones sent before the exec
+    bool own_group = true;     // false: stays in our process group
     double time_limit = 20;    // seconds after the start: SIGKILL, and the run is marked
     bool until_reaped = false; // stop once the program is reaped, even if
                                // something it started holds its output open
