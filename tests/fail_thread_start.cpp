@@ -1,12 +1,12 @@
 // SPDX-License-Identifier: MIT
-// Preloaded into a program under test: the pthread_create calls whose
-// numbers (from 1, in the order the program makes them) are listed in
-// FAIL_THREAD_STARTS, such as "1,2", fail with EAGAIN as they do when the
-// thread limit is reached, and leave garbage in the handle, as a failure
-// may; the others start their thread as usual. DELAY_THREAD_STARTS, such
-// as "100,0", makes each started thread wait that many milliseconds first.
+// Preloaded into a program under test. THREAD_START_RESULTS, such as "11,0",
+// gives the result of each pthread_create call, in the order the program
+// makes them: a nonzero one fails with that error number, as EAGAIN (11)
+// does when the thread limit is reached, and leaves garbage in the handle,
+// as a failure may. DELAY_THREAD_STARTS, such as "100,0", makes each
+// started thread wait that many milliseconds first. Unlisted calls start
+// their thread at once.
 #include <atomic>
-#include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
@@ -20,39 +20,17 @@ using create_function = int (*)(pthread_t*, const pthread_attr_t*, void* (*)(voi
 
 std::atomic<long> calls{0};
 
-// The numbers in a comma-separated list, such as "1,2".
-int list_of(const char* name, long* numbers, int capacity)
+// The `n`th number (from 1) of a comma-separated list in the environment; 0 past its end.
+long nth_of(const char* name, long n)
 {
     const char* list = std::getenv(name);
-    int count = 0;
-    while (list != nullptr && *list != '\0' && count < capacity) {
-        char* end = nullptr;
+    char* end = nullptr;
+    for (long i = 1; list != nullptr && *list != '\0'; ++i, list = *end == ',' ? end + 1 : "") {
         const long number = std::strtol(list, &end, 10);
-        if (end == list) {
-            ++list;
-            continue;
-        }
-        numbers[count++] = number;
-        list = end;
+        if (i == n)
+            return number;
     }
-    return count;
-}
-
-bool listed(long number)
-{
-    long numbers[16];
-    const int count = list_of("FAIL_THREAD_STARTS", numbers, 16);
-    for (int i = 0; i < count; ++i)
-        if (numbers[i] == number)
-            return true;
-    return false;
-}
-
-long delay_ms(long number)
-{
-    long numbers[16];
-    const int count = list_of("DELAY_THREAD_STARTS", numbers, 16);
-    return number >= 1 && number <= count ? numbers[number - 1] : 0;
+    return 0;
 }
 
 struct Delayed {
@@ -77,13 +55,13 @@ extern "C" int pthread_create(pthread_t* thread, const pthread_attr_t* attribute
                               void* (*start)(void*), void* argument) noexcept
 {
     const long number = ++calls;
-    if (listed(number)) {
+    if (const long result = nth_of("THREAD_START_RESULTS", number); result != 0) {
         std::memset(static_cast<void*>(thread), 0xa5, sizeof *thread);
-        return EAGAIN;
+        return static_cast<int>(result);
     }
     static const auto real = reinterpret_cast<create_function>(dlsym(RTLD_NEXT, "pthread_create"));
-    const long ms = delay_ms(number);
-    if (ms <= 0)
+    const long ms = nth_of("DELAY_THREAD_STARTS", number);
+    if (ms <= 0 || number > 16)
         return real(thread, attributes, start, argument);
     delayed[number - 1] = {start, argument, ms};
     return real(thread, attributes, start_late, &delayed[number - 1]);

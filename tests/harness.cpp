@@ -3,7 +3,6 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <charconv>
 #include <chrono>
 #include <cmath>
 #include <csignal>
@@ -12,10 +11,10 @@
 #include <cstring>
 #include <stdexcept>
 
-#include <dirent.h>
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/ioctl.h>
+#include <sys/mman.h>
 #include <sys/resource.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
@@ -85,10 +84,7 @@ void ensure_standard_descriptors()
 
 int anonymous_file()
 {
-    char path[] = "/tmp/harness-XXXXXX";
-    const int fd = checked(mkostemp(path, O_CLOEXEC), "mkostemp");
-    unlink(path);
-    return fd;
+    return checked(memfd_create("harness", MFD_CLOEXEC), "memfd_create");
 }
 
 void write_all(int fd, const std::string& text)
@@ -367,31 +363,17 @@ bool reading_pipe(const Session& s)
     return s.launch.output == Output::pipe || (s.launch.output == Output::held_pipe && s.released);
 }
 
-// A process whose parent is `parent`, or -1 if there is none.
+// The first child of a single-threaded process, or -1 if it has none.
 pid_t find_child(pid_t parent)
 {
-    DIR* proc = opendir("/proc");
-    if (proc == nullptr)
-        return -1;
-    pid_t found = -1;
-    while (const dirent* entry = readdir(proc)) {
-        char path[300];
-        std::snprintf(path, sizeof path, "/proc/%s/stat", entry->d_name);
-        FILE* stat = entry->d_name[0] >= '1' && entry->d_name[0] <= '9' ? std::fopen(path, "re") : nullptr;
-        if (stat == nullptr)
-            continue;
-        char line[512] = "";
-        const bool read = std::fgets(line, sizeof line, stat) != nullptr;
-        std::fclose(stat);
-        const char* after_name = read ? std::strrchr(line, ')') : nullptr;
-        int ppid = 0;
-        if (after_name != nullptr && std::sscanf(after_name, ") %*c %d", &ppid) == 1 && ppid == parent) {
-            std::from_chars(entry->d_name, entry->d_name + std::strlen(entry->d_name), found);
-            break;
-        }
-    }
-    closedir(proc);
-    return found;
+    const std::string path = "/proc/" + std::to_string(parent) + "/task/" + std::to_string(parent) + "/children";
+    FILE* children = std::fopen(path.c_str(), "re");
+    int child = -1;
+    if (children != nullptr && std::fscanf(children, "%d", &child) != 1)
+        child = -1;
+    if (children != nullptr)
+        std::fclose(children);
+    return child;
 }
 
 bool has_ended(int pidfd)

@@ -58,19 +58,19 @@ struct Signal {
 };
 
 struct Launch {
-    std::vector<std::string> argv;
-    std::vector<std::string> extra_env; // "NAME=value", added to ours
-    std::string directory;              // where it runs; empty: where we do
+    std::vector<std::string> argv = {};
+    std::vector<std::string> extra_env = {}; // "NAME=value", added to ours
+    std::string directory = {};              // where it runs; empty: where we do
     Input input = Input::pipe;
-    std::vector<Feed> feeds;
+    std::vector<Feed> feeds = {};
     double close_at = never;   // end of input; never: left open until the end
     Output output = Output::pipe;
     double kill_at = never;    // SIGKILL to the program at this time
-    std::vector<Signal> signals;
+    std::vector<Signal> signals = {};
     std::size_t room = 0;      // for Output::held_pipe
-    std::vector<int> ignored_signals; // the program starts with these ignored
-    std::vector<int> blocked_signals; // and these blocked
-    std::vector<int> pending_signals; // blocked ones sent before the exec
+    std::vector<int> ignored_signals = {}; // the program starts with these ignored
+    std::vector<int> blocked_signals = {}; // and these blocked
+    std::vector<int> pending_signals = {}; // blocked ones sent before the exec
     bool own_group = true;     // false: stays in our process group
     double time_limit = 20;    // seconds after the start: SIGKILL, and the run is marked
     bool until_reaped = false; // stop once the program is reaped, even if

@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <csignal>
 #include <future>
+#include <numeric>
 #include <string>
 #include <vector>
 
@@ -35,17 +36,12 @@ std::string comma_separated(const std::vector<int>& numbers)
     return list;
 }
 
-Outcome run_pairjoin(Output output, const std::vector<int>& failing_starts = {}, std::vector<int> ignored_signals = {},
-                     const std::vector<int>& delays = {}, std::vector<int> blocked_signals = {})
+Outcome run_pairjoin(Launch launch, const std::vector<int>& results = {}, const std::vector<int>& delays = {})
 {
-    Launch launch;
     launch.argv = {PAIRJOIN_PATH};
     launch.input = harness::Input::closed;
-    launch.output = output;
-    launch.ignored_signals = std::move(ignored_signals);
-    launch.blocked_signals = std::move(blocked_signals);
-    if (!failing_starts.empty() || !delays.empty())
-        launch.extra_env = {"LD_PRELOAD=" FAIL_THREAD_START_PATH, "FAIL_THREAD_STARTS=" + comma_separated(failing_starts),
+    if (!results.empty() || !delays.empty())
+        launch.extra_env = {"LD_PRELOAD=" FAIL_THREAD_START_PATH, "THREAD_START_RESULTS=" + comma_separated(results),
                             "DELAY_THREAD_STARTS=" + comma_separated(delays), "ASAN_OPTIONS=verify_asan_link_order=0"};
     return harness::run(launch);
 }
@@ -59,47 +55,6 @@ std::string run_problem(const Outcome& outcome, const std::vector<int>& results,
     if (!outcome.err.empty())
         problem += "expected nothing on standard error, but came:\n" + outcome.err;
     return problem;
-}
-
-// Every run must be whole: the worker lines in any order, then the
-// summaries in order. Runs go four at a time.
-struct OrderCounts {
-    int in_start_order = 0;
-    int in_another_order = 0;
-    int broken = 0;
-};
-
-OrderCounts run_many(Output output, int runs)
-{
-    std::string in_start_order;
-    for (int worker = 1; worker <= expected::workers; ++worker)
-        in_start_order += expected::worker_line(worker);
-    auto run_share = [&](int count) {
-        OrderCounts counts;
-        for (int i = 0; i < count; ++i) {
-            const Outcome outcome = run_pairjoin(output);
-            const std::string problem = run_problem(outcome, start_results());
-            if (problem.empty() && outcome.out_text().starts_with(in_start_order))
-                ++counts.in_start_order;
-            else if (problem.empty())
-                ++counts.in_another_order;
-            else if (++counts.broken == 1)
-                ADD_FAILURE() << problem;
-        }
-        return counts;
-    };
-    constexpr int lanes = 4;
-    std::vector<std::future<OrderCounts>> shares;
-    for (int lane = 0; lane < lanes; ++lane)
-        shares.push_back(std::async(std::launch::async, run_share, runs / lanes));
-    OrderCounts total;
-    for (auto& share : shares) {
-        const OrderCounts counts = share.get();
-        total.in_start_order += counts.in_start_order;
-        total.in_another_order += counts.in_another_order;
-        total.broken += counts.broken;
-    }
-    return total;
 }
 
 // Sanitized builds start each run far more slowly; fewer runs still mix the
@@ -118,13 +73,37 @@ void PrintTo(const Destination& c, std::ostream* os)
 
 class ManyRuns : public testing::TestWithParam<Destination> {};
 
+// Every run must be whole: the worker lines in any order, then the
+// summaries in order. Runs go four at a time.
 TEST_P(ManyRuns, AreEachWholeAndInOrder)
 {
-    const OrderCounts counts = run_many(GetParam().output, repeated_runs);
-    EXPECT_EQ(counts.broken, 0) << "runs broken of " << repeated_runs << " (the first is shown above)";
-    EXPECT_EQ(counts.in_start_order + counts.in_another_order, repeated_runs);
-    std::printf("worker lines in the start order: %d, in another order: %d, of %d runs\n", counts.in_start_order,
-                counts.in_another_order, repeated_runs);
+    std::string in_start_order;
+    for (int worker = 1; worker <= expected::workers; ++worker)
+        in_start_order += expected::worker_line(worker);
+    constexpr int lanes = 4;
+    std::vector<std::future<std::pair<int, int>>> lane_counts; // runs in the start order, broken runs
+    for (int lane = 0; lane < lanes; ++lane)
+        lane_counts.push_back(std::async(std::launch::async, [&] {
+            std::pair<int, int> counts;
+            for (int i = 0; i < repeated_runs / lanes; ++i) {
+                const Outcome outcome = run_pairjoin({.output = GetParam().output});
+                const std::string problem = run_problem(outcome, start_results());
+                counts.first += problem.empty() && outcome.out_text().starts_with(in_start_order) ? 1 : 0;
+                if (!problem.empty() && ++counts.second == 1)
+                    ADD_FAILURE() << problem;
+            }
+            return counts;
+        }));
+    int in_order = 0;
+    int broken = 0;
+    for (auto& counts : lane_counts) {
+        const auto [lane_in_order, lane_broken] = counts.get();
+        in_order += lane_in_order;
+        broken += lane_broken;
+    }
+    EXPECT_EQ(broken, 0) << "runs broken of " << repeated_runs << " (the first of each lane is shown above)";
+    std::printf("worker lines in the start order: %d, in another: %d, broken: %d, of %d runs\n", in_order,
+                repeated_runs - in_order - broken, broken, repeated_runs);
 }
 
 INSTANTIATE_TEST_SUITE_P(Runs, ManyRuns,
@@ -133,89 +112,73 @@ INSTANTIATE_TEST_SUITE_P(Runs, ManyRuns,
 
 constexpr const char* no_preload = "a static program loads no preloaded library";
 
-struct FailedStart {
+// Runs in which some workers fail to start or one is slow must still be
+// whole, to a pipe and to a file. Lines that cannot arrive are never a
+// success; a reader that has gone ends the run by SIGPIPE, as it does for
+// any program in a pipeline.
+struct PairCase {
     std::string name;
-    std::vector<int> failing_starts; // which workers fail to start, from 1
-    int slow = 0;                    // a worker that waits 200 ms first, whose line must come last
+    std::vector<int> failing_starts = {}; // which workers fail to start, from 1
+    int slow = 0;                         // a worker that waits 200 ms first, whose line must come last
+    Output lost_to = Output::pipe;        // where lines are lost, for an exit status other than 0
+    int status = 0;                       // or -1: killed by SIGPIPE
+    std::vector<int> ignored = {};
+    std::vector<int> blocked = {};
 };
 
-void PrintTo(const FailedStart& c, std::ostream* os)
+bool uses_preload(const PairCase& c)
 {
-    *os << c.name << (PROGRAMS_STATIC ? std::string(" (skipped: ") + no_preload + ")" : "");
+    return !c.failing_starts.empty() || c.slow != 0;
 }
 
-class FailedStarts : public testing::TestWithParam<FailedStart> {};
-
-TEST_P(FailedStarts, AreReportedNotJoined)
+void PrintTo(const PairCase& c, std::ostream* os)
 {
-    if (PROGRAMS_STATIC)
+    *os << c.name << (PROGRAMS_STATIC && uses_preload(c) ? std::string(" (skipped: ") + no_preload + ")" : "");
+}
+
+class Pairjoin : public testing::TestWithParam<PairCase> {};
+
+TEST_P(Pairjoin, WritesWholeLinesAndEndsWithThisStatus)
+{
+    const PairCase& c = GetParam();
+    if (PROGRAMS_STATIC && uses_preload(c))
         GTEST_SKIP() << no_preload;
-    const FailedStart& c = GetParam();
-    std::vector<int> delays;
-    if (c.slow != 0) {
-        delays.resize(static_cast<std::size_t>(c.slow), 0);
+    if (c.status != 0) {
+        const Outcome outcome =
+            run_pairjoin({.output = c.lost_to, .ignored_signals = c.ignored, .blocked_signals = c.blocked});
+        EXPECT_EQ(outcome.err, "");
+        EXPECT_TRUE(c.status < 0 ? outcome.killed_by(SIGPIPE) : outcome.exited_with(c.status))
+            << "expected " << (c.status < 0 ? "an end by SIGPIPE" : "exit status " + std::to_string(c.status))
+            << ", but the wait status was " << outcome.wait_status;
+        return;
+    }
+    std::vector<int> delays(static_cast<std::size_t>(c.slow), 0);
+    if (c.slow != 0)
         delays.back() = 200;
-    }
-    for (Output output : {Output::pipe, Output::file}) {
-        const std::string problem =
-            run_problem(run_pairjoin(output, c.failing_starts, {}, delays), start_results(c.failing_starts), c.slow);
-        EXPECT_EQ(problem, "") << (output == Output::pipe ? "to a pipe" : "to a file");
-    }
+    const std::vector<int> results = start_results(c.failing_starts);
+    for (Output output : {Output::pipe, Output::file})
+        EXPECT_EQ(run_problem(run_pairjoin({.output = output}, results, delays), results, c.slow), "")
+            << (output == Output::pipe ? "to a pipe" : "to a file");
 }
 
 std::vector<int> every_worker()
 {
-    std::vector<int> all;
-    for (int worker = 1; worker <= expected::workers; ++worker)
-        all.push_back(worker);
+    std::vector<int> all(expected::workers);
+    std::iota(all.begin(), all.end(), 1);
     return all;
 }
 
-INSTANTIATE_TEST_SUITE_P(Runs, FailedStarts,
-                         testing::Values(FailedStart{"FirstFails", {1}}, FailedStart{"SecondFails", {2}},
-                                         FailedStart{"AllFail", every_worker()},
-                                         // Not a failure: the summaries wait for a worker that is slow.
-                                         FailedStart{"FirstIsSlow", {}, 1}, FailedStart{"SecondIsSlow", {}, 2},
-                                         FailedStart{"FirstFailsSecondIsSlow", {1}, 2}),
-                         [](const testing::TestParamInfo<FailedStart>& param) { return param.param.name; });
-
-// Lines that cannot arrive are never a success; a reader that has gone ends
-// the run by SIGPIPE, as it does for any program in a pipeline.
-struct LostOutput {
-    std::string name;
-    Output output;
-    std::vector<int> ignored_signals;
-    int exit_status; // or -1: killed by SIGPIPE
-    std::vector<int> blocked_signals = {};
-};
-
-void PrintTo(const LostOutput& c, std::ostream* os)
-{
-    *os << c.name;
-}
-
-class LostOutputs : public testing::TestWithParam<LostOutput> {};
-
-TEST_P(LostOutputs, AreNotASuccess)
-{
-    const LostOutput& c = GetParam();
-    const Outcome outcome = run_pairjoin(c.output, {}, c.ignored_signals, {}, c.blocked_signals);
-    EXPECT_EQ(outcome.err, "");
-    if (c.exit_status < 0)
-        EXPECT_TRUE(outcome.killed_by(SIGPIPE))
-            << "expected an end by SIGPIPE, but the wait status was " << outcome.wait_status;
-    else
-        EXPECT_TRUE(outcome.exited_with(c.exit_status))
-            << "expected exit status " << c.exit_status << ", but the wait status was " << outcome.wait_status;
-}
-
 INSTANTIATE_TEST_SUITE_P(
-    Runs, LostOutputs,
-    testing::Values(LostOutput{"ToFullDisk", Output::full, {}, 1},
-                    LostOutput{"ToClosedOutput", Output::closed, {}, 1},
-                    LostOutput{"ToPipeWithoutReader", Output::pipe_no_reader, {SIGPIPE}, 1},
-                    LostOutput{"ToPipeWithoutReaderSigpipeBlocked", Output::pipe_no_reader, {}, 1, {SIGPIPE}},
-                    LostOutput{"ToPipeWithoutReaderKilledBySigpipe", Output::pipe_no_reader, {}, -1}),
-    [](const testing::TestParamInfo<LostOutput>& param) { return param.param.name; });
+    Runs, Pairjoin,
+    testing::Values(PairCase{"FirstFails", {1}}, PairCase{"SecondFails", {2}}, PairCase{"AllFail", every_worker()},
+                    // Not a failure: the summaries wait for a worker that is slow.
+                    PairCase{"FirstIsSlow", {}, 1}, PairCase{"SecondIsSlow", {}, 2},
+                    PairCase{"FirstFailsSecondIsSlow", {1}, 2},
+                    PairCase{"ToFullDisk", {}, 0, Output::full, 1},
+                    PairCase{"ToClosedOutput", {}, 0, Output::closed, 1},
+                    PairCase{"ToPipeWithoutReader", {}, 0, Output::pipe_no_reader, 1, {SIGPIPE}},
+                    PairCase{"ToPipeWithoutReaderSigpipeBlocked", {}, 0, Output::pipe_no_reader, 1, {}, {SIGPIPE}},
+                    PairCase{"ToPipeWithoutReaderKilledBySigpipe", {}, 0, Output::pipe_no_reader, -1}),
+    [](const testing::TestParamInfo<PairCase>& param) { return param.param.name; });
 
 } // namespace
