@@ -175,10 +175,10 @@ std::string arrivals(const Outcome& outcome)
 
 void expect_output(const Outcome& outcome, const std::vector<Part>& expected)
 {
-    std::string all;
+    std::string expected_output;
     for (const Part& part : expected)
-        all += part.text;
-    ASSERT_EQ(outcome.out_text(), all) << "what came, as it arrived:\n" << arrivals(outcome);
+        expected_output += part.text;
+    ASSERT_EQ(outcome.out_text(), expected_output) << "what came, as it arrived:\n" << arrivals(outcome);
     std::size_t bytes = 0;
     for (const Part& part : expected) {
         bytes += part.text.size();
