@@ -151,7 +151,7 @@ static bool read_answer(std::int32_t* answer)
     std::int32_t value = 0;
     for (; std::isdigit(c) != 0; c = std::getchar())
         value = append_digit(value, c, negative);
-    std::ungetc(c, stdin);
+    (void)std::ungetc(c, stdin); // EOF when c is EOF: nothing to put back
     if (converted)
         *answer = value;
     return converted;
