@@ -150,7 +150,8 @@ Plumbing make_plumbing(const Launch& launch)
     int fds[2];
     switch (launch.input) {
     case Input::pipe:
-        checked(pipe2(fds, O_CLOEXEC), "pipe2");
+    case Input::nonblocking:
+        checked(pipe2(fds, O_CLOEXEC | (launch.input == Input::nonblocking ? O_NONBLOCK : 0)), "pipe2");
         p.child_in = fds[0];
         p.feed = fds[1];
         break;

@@ -19,6 +19,7 @@ enum class Input {
     terminal,  // a pseudo-terminal, fed like the pipe; `close_at` types ^D
     directory, // open, but every read fails (EISDIR)
     write_only, // open for writing only: every read fails (EBADF)
+    nonblocking, // a pipe with O_NONBLOCK, fed like the other: a read of it fails (EAGAIN) until data comes
 };
 
 // Where the program's standard output goes. A file is read while it grows.

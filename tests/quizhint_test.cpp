@@ -372,6 +372,8 @@ std::vector<QuizCase> quiz_cases()
          {{prompt, at_start}, {wrong, at_start}, {hint, at_hint}}, reminder_end, plain, 1},
         {"FromWriteOnlyInput", Input::write_only, {}, never, pipe_out,
          {{prompt, at_start}, {wrong, at_start}, {hint, at_hint}}, reminder_end, plain, 1},
+        {"FromNonblockingInputWithNoDataYet", Input::nonblocking, {}, never, pipe_out,
+         {{prompt, at_start}, {wrong, at_start}, {hint, at_hint}}, reminder_end, plain, 1},
         // No reminder: status 1 at once, and nothing written.
         {"FailedFork", pipe_in, {}, never, pipe_out, {}, {0, 1.0}, fork_fails, 1},
     };
