@@ -355,6 +355,9 @@ std::vector<QuizCase> quiz_cases()
           to_group(2.5 * early, SIGCONT)}},
         {"CtrlCEndsTheRun", Input::terminal, {{early, "\x03"}}, never, pipe_out, {{prompt, at_start}},
          soon_after(early), plain, killed_by_sigint},
+        // Unless SIGINT came ignored, as to a background job: that is kept.
+        {"CtrlCIgnoredAsInherited", Input::terminal, {{early, "\x03"}}, late, pipe_out,
+         {{prompt, at_start}, {hint, at_hint}, {wrong, soon_after(late)}}, soon_after(late), inheriting({SIGINT})},
         // On a terminal the number needs a character or the end of input
         // after it: one ^D hands over the digits, a second one ends the input.
         {"NumberThenTwoEndsOfInputFromTerminal", Input::terminal, {{early, answer + "\x04"}, {2 * early, "\x04"}},
