@@ -369,11 +369,12 @@ pid_t find_child(pid_t parent)
 {
     const std::string path = "/proc/" + std::to_string(parent) + "/task/" + std::to_string(parent) + "/children";
     FILE* children = std::fopen(path.c_str(), "re");
+    if (children == nullptr)
+        return -1;
     int child = -1;
-    if (children != nullptr && std::fscanf(children, "%d", &child) != 1)
+    if (std::fscanf(children, "%d", &child) != 1)
         child = -1;
-    if (children != nullptr)
-        std::fclose(children);
+    std::fclose(children);
     return child;
 }
 
