@@ -228,8 +228,8 @@ void set_disposition(int signal_number, void (*handler)(int))
     if (p.terminal_slave >= 0) {
         setsid();
         ioctl(p.terminal_slave, TIOCSCTTY, 0);
-    } else if (launch.own_group) {
-        setpgid(0, 0); // a signal to the program's group must not reach us
+    } else {
+        setpgid(0, launch.group); // a signal to the program's group must not reach us
     }
     if (p.child_in >= 0)
         dup2(p.child_in, STDIN_FILENO);

@@ -51,7 +51,7 @@ struct Feed {
 constexpr double never = -1;
 
 // A signal sent to the program, or to its whole process group (the program
-// runs in a group of its own).
+// runs in a group of its own, unless `Launch::group` names another).
 struct Signal {
     double at;
     int number;
@@ -72,7 +72,7 @@ struct Launch {
     std::vector<int> ignored_signals = {}; // the program starts with these ignored
     std::vector<int> blocked_signals = {}; // and these blocked
     std::vector<int> pending_signals = {}; // blocked ones sent before the exec
-    bool own_group = true;     // false: stays in our process group
+    pid_t group = 0;           // a process group to join; 0: one of its own
     double time_limit = 20;    // seconds after the start: SIGKILL, and the run is marked
     bool until_reaped = false; // stop once the program is reaped, even if
                                // something it started holds its output open

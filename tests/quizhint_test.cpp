@@ -115,6 +115,7 @@ struct QuizCase {
     std::vector<Signal> signals = {};
     std::size_t room = 0; // for Output::held_pipe
     bool in_constant_memory = false; // peak size as for a short answer
+    bool shares_group = false; // another process is in the quiz's process group
 };
 
 constexpr const char* no_preload = "a static program loads no preloaded library";
@@ -257,6 +258,12 @@ QuizCase huge(const std::string& name, char fill, const std::string& tail, const
     return c;
 }
 
+QuizCase sharing_its_group(QuizCase c)
+{
+    c.shares_group = true;
+    return c;
+}
+
 Signal to_group(double at, int number)
 {
     return {at, number, true};
@@ -329,6 +336,7 @@ std::vector<QuizCase> quiz_cases()
         ended_at_once("WithSigusr1Blocked", pipe_in, pipe_out, inheriting({}, {SIGUSR1})),
         ended_at_once("WithSigusr1Ignored", pipe_in, pipe_out, inheriting({SIGUSR1})),
         ended_at_once("WithSigchldIgnored", pipe_in, pipe_out, inheriting({SIGCHLD})),
+        sharing_its_group(ended_at_once("BesideAnotherProcessInItsGroup", pipe_in, pipe_out)),
         // One sent before the exec is no reason for a hint ahead of the prompt.
         ended_at_once("WithSigusr1Pending", pipe_in, pipe_out, inheriting({}, {SIGUSR1}, {SIGUSR1})),
 
@@ -402,9 +410,42 @@ std::vector<QuizCase> quiz_cases()
     return cases;
 }
 
-Outcome run_quiz(const QuizCase& c)
+// Starts a process that waits in a process group of its own until `until`
+// (monotonic seconds), then ends with status 1 if SIGUSR1 came (held back,
+// it stays pending), else 0. With `wanted`, only if the kernel lets us choose
+// that id for it, which takes the right to write ns_last_pid; else -1.
+pid_t start_witness(double until, pid_t wanted = 0)
+{
+    for (int attempt = 0; attempt < 20; ++attempt) {
+        if (wanted > 0 && !(std::ofstream("/proc/sys/kernel/ns_last_pid") << wanted - 1 << std::flush))
+            return -1;
+        const pid_t pid = fork();
+        if (pid == 0) {
+            if (wanted > 0 && getpid() != wanted)
+                _exit(2);
+            setpgid(0, 0);
+            sigset_t usr1;
+            sigemptyset(&usr1);
+            sigaddset(&usr1, SIGUSR1);
+            sigprocmask(SIG_BLOCK, &usr1, nullptr);
+            while (harness::now() < until)
+                usleep(10000);
+            sigpending(&usr1);
+            _exit(sigismember(&usr1, SIGUSR1) == 1 ? 1 : 0);
+        }
+        setpgid(pid, pid); // the group is there before anyone joins it
+        if (wanted == 0 || pid == wanted)
+            return pid;
+        if (pid > 0)
+            waitpid(pid, nullptr, 0);
+    }
+    return -1;
+}
+
+Outcome run_quiz(const QuizCase& c, pid_t group = 0)
 {
     Launch launch = c.start;
+    launch.group = group;
     launch.signals = c.signals;
     launch.room = c.room;
     launch.input = c.input;
@@ -427,7 +468,13 @@ TEST_P(Quiz, WritesExactlyThisOnTime)
     auto short_answer = std::async(c.in_constant_memory ? std::launch::async : std::launch::deferred, [&] {
         return c.in_constant_memory ? run_quiz(from_file("", answer, right, false)) : Outcome{};
     });
-    const Outcome outcome = run_quiz(c);
+    // As a pipeline's other processes are, in a shell without job control.
+    const pid_t member = c.shares_group ? start_witness(harness::now() + delay + 2) : 0;
+    ASSERT_GE(member, 0);
+    const Outcome outcome = run_quiz(c, member);
+    int member_status = 0;
+    EXPECT_TRUE(member == 0 || (waitpid(member, &member_status, 0) == member && member_status == 0))
+        << "another process in the quiz's process group got SIGUSR1";
     const long baseline_kib = short_answer.get().max_rss_kib;
     if (c.in_constant_memory) {
         EXPECT_LT(outcome.max_rss_kib - baseline_kib, 1024)
@@ -448,35 +495,6 @@ INSTANTIATE_TEST_SUITE_P(Runs, Quiz, testing::ValuesIn(quiz_cases()),
 } // namespace
 
 namespace {
-
-// Gives a new child the given process id, if the kernel lets us choose the
-// next id; the child ends at `until` (monotonic seconds) with status 1 if it
-// got SIGUSR1 (blocked, so it stays pending), else 0. Returns -1 on failure.
-pid_t start_process_with_pid(pid_t wanted, double until)
-{
-    for (int attempt = 0; attempt < 20; ++attempt) {
-        std::ofstream last_pid("/proc/sys/kernel/ns_last_pid");
-        last_pid << wanted - 1;
-        last_pid.close();
-        if (!last_pid)
-            return -1;
-        const pid_t pid = fork();
-        if (pid == 0) {
-            if (getpid() != wanted)
-                _exit(2);
-            while (harness::now() < until)
-                usleep(10000);
-            sigset_t pending;
-            sigpending(&pending);
-            _exit(sigismember(&pending, SIGUSR1) == 1 ? 1 : 0);
-        }
-        if (pid == wanted)
-            return pid;
-        if (pid > 0)
-            waitpid(pid, nullptr, 0);
-    }
-    return -1;
-}
 
 // Reaps every child, adopted ones too, until none is left or the deadline.
 std::vector<std::pair<pid_t, int>> reap_all_children(double until)
@@ -539,8 +557,10 @@ TEST_P(OrphanedReminder, SignalsNobodyElse)
     launch.output = c.output;
     launch.kill_at = c.kill_at;
     launch.until_reaped = true;
-    // A process group keeps its leader's id taken while any member lives.
-    launch.own_group = false;
+    // A process group keeps its leader's id taken while any member lives, so
+    // the quiz joins one that a witness leads.
+    launch.group = start_witness(start + delay + 2);
+    ASSERT_GT(launch.group, 0);
     if (c.hold_death_signal_ms != nullptr)
         launch.extra_env = {"LD_PRELOAD=" HOLD_DEATH_SIGNAL_PATH,
                             std::string("HOLD_DEATH_SIGNAL_MS=") + c.hold_death_signal_ms,
@@ -548,18 +568,19 @@ TEST_P(OrphanedReminder, SignalsNobodyElse)
     const Outcome quiz = harness::run(launch);
     ASSERT_TRUE(quiz.killed_by(c.ended_by)) << "wait status " << quiz.wait_status;
 
-    const pid_t taker = start_process_with_pid(quiz.pid, start + delay + 2);
+    const pid_t taker = start_witness(start + delay + 2, quiz.pid);
     const auto reaped = reap_all_children(start + delay + 4);
     sigset_t pending;
     sigpending(&pending);
     EXPECT_EQ(sigismember(&pending, SIGUSR1), 0) << "the adopting process got SIGUSR1";
     EXPECT_EQ(waitpid(-1, nullptr, WNOHANG), -1) << "a descendant is still running";
-    if (taker < 0) // another process took the id first
-        GTEST_SKIP() << "could not hand the quiz process's id " << quiz.pid << " to a new process";
-    const auto it = std::find_if(reaped.begin(), reaped.end(), [&](const auto& r) { return r.first == taker; });
-    ASSERT_NE(it, reaped.end());
-    EXPECT_TRUE(WIFEXITED(it->second) && WEXITSTATUS(it->second) == 0)
-        << "the process that took over the quiz process's id got SIGUSR1";
+    const auto ended_clean = [&](pid_t pid) {
+        const auto it = std::find_if(reaped.begin(), reaped.end(), [&](const auto& r) { return r.first == pid; });
+        return it != reaped.end() && WIFEXITED(it->second) && WEXITSTATUS(it->second) == 0;
+    };
+    EXPECT_TRUE(ended_clean(launch.group)) << "another process in the quiz's process group got SIGUSR1";
+    ASSERT_GT(taker, 0) << "could not hand the quiz process's id " << quiz.pid << " to a new process";
+    EXPECT_TRUE(ended_clean(taker)) << "the process that took over the quiz process's id got SIGUSR1";
 }
 
 INSTANTIATE_TEST_SUITE_P(
