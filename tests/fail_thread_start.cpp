@@ -5,14 +5,20 @@
 // does when the thread limit is reached, and leaves garbage in the handle,
 // as a failure may. DELAY_THREAD_STARTS, such as "100,0", makes each
 // started thread wait that many milliseconds first. Unlisted calls start
-// their thread at once.
+// their thread at once. With HOLD_OPEN_LINES set, a thread that leaves a
+// line open in standard output's buffer waits there until another thread
+// has written (2 s at most), so that a line written in parts has the other
+// thread's text in the middle, as it can when both print at one instant.
 #include <atomic>
+#include <cstdarg>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
 
 #include <dlfcn.h>
 #include <pthread.h>
+#include <unistd.h>
 
 namespace {
 
@@ -41,6 +47,20 @@ struct Delayed {
 
 Delayed delayed[16];
 
+std::atomic<long> output_calls{0};
+
+// Counts an output call, and holds a thread other than the main one that
+// left a line open, if asked to.
+int after_output(int result)
+{
+    const long mine = ++output_calls;
+    const bool line_open = stdout->_IO_write_ptr > stdout->_IO_write_base && stdout->_IO_write_ptr[-1] != '\n';
+    const bool hold = line_open && gettid() != getpid() && std::getenv("HOLD_OPEN_LINES") != nullptr;
+    for (int ms = 0; hold && output_calls == mine && ms < 2000; ++ms)
+        usleep(1000);
+    return result;
+}
+
 void* start_late(void* slot)
 {
     const Delayed& d = *static_cast<Delayed*>(slot);
@@ -65,4 +85,35 @@ extern "C" int pthread_create(pthread_t* thread, const pthread_attr_t* attribute
         return real(thread, attributes, start, argument);
     delayed[number - 1] = {start, argument, ms};
     return real(thread, attributes, start_late, &delayed[number - 1]);
+}
+
+extern "C" int printf(const char* format, ...)
+{
+    va_list arguments;
+    va_start(arguments, format);
+    const int result = std::vprintf(format, arguments);
+    va_end(arguments);
+    return after_output(result);
+}
+
+// What printf calls become in a build with _FORTIFY_SOURCE.
+extern "C" int __vprintf_chk(int flag, const char* format, va_list arguments);
+extern "C" int __printf_chk(int flag, const char* format, ...)
+{
+    va_list arguments;
+    va_start(arguments, format);
+    const int result = __vprintf_chk(flag, format, arguments);
+    va_end(arguments);
+    return after_output(result);
+}
+
+// The compiler makes puts and putchar calls of printf calls where it can.
+extern "C" int puts(const char* text)
+{
+    return after_output(std::fprintf(stdout, "%s\n", text));
+}
+
+extern "C" int putchar(int c)
+{
+    return after_output(std::fputc(c, stdout));
 }
