@@ -134,9 +134,9 @@ TEST_P(Pairjoin, WritesWholeLinesAndEndsWithThisStatus)
             << ", but the wait status was " << outcome.wait_status;
         return;
     }
-    std::vector<int> delays(static_cast<std::size_t>(c.slow), 0);
-    if (c.slow != 0)
-        delays.back() = 200;
+    std::vector<int> delays; // the slow worker's 200 ms, and none for those started before it
+    for (int worker = 1; worker <= c.slow; ++worker)
+        delays.push_back(worker == c.slow ? 200 : 0);
     const std::vector<int> results = start_results(c.failing_starts);
     const auto hold = c.held_mid_line ? std::vector<std::string>{"HOLD_OPEN_LINES=1"} : std::vector<std::string>{};
     for (Output output : {Output::pipe, Output::file})
