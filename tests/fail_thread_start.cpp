@@ -106,14 +106,3 @@ extern "C" int __printf_chk(int flag, const char* format, ...)
     va_end(arguments);
     return after_output(result);
 }
-
-// The compiler makes puts and putchar calls of printf calls where it can.
-extern "C" int puts(const char* text)
-{
-    return after_output(std::fprintf(stdout, "%s\n", text));
-}
-
-extern "C" int putchar(int c)
-{
-    return after_output(std::fputc(c, stdout));
-}
