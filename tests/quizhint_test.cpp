@@ -132,8 +132,6 @@ const char* skip_reason(const QuizCase& c)
     const bool hint_while_reading = !c.expected.empty() && hint_at < c.expected.end() - 1;
     if (PROGRAMS_THREAD_SANITIZED && hint_while_reading)
         return "ThreadSanitizer delays the handler while stdio reads";
-    if (PROGRAMS_STATIC && !c.start.extra_env.empty())
-        return no_preload;
     if (c.start.argv[0].empty())
         return "strace is not installed";
     return nullptr;
