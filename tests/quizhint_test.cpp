@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include <linux/capability.h>
 #include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -527,12 +528,26 @@ struct EarlyEnd {
     int ended_by;
 };
 
-// The kernel lets a process choose the next process id only with the right privileges.
+// The kernel lets a process choose the next process id (write ns_last_pid)
+// only with CAP_SYS_ADMIN or CAP_CHECKPOINT_RESTORE, whatever the file's
+// mode says.
+bool may_choose_process_ids()
+{
+    std::ifstream status("/proc/self/status");
+    std::string line;
+    while (std::getline(status, line))
+        if (line.rfind("CapEff:", 0) == 0) {
+            const unsigned long long effective = std::stoull(line.substr(7), nullptr, 16);
+            return ((effective >> CAP_SYS_ADMIN | effective >> CAP_CHECKPOINT_RESTORE) & 1) != 0;
+        }
+    return false;
+}
+
 const char* skip_reason(const EarlyEnd& c)
 {
     if (PROGRAMS_STATIC && c.hold_death_signal_ms != nullptr)
         return no_preload;
-    return access("/proc/sys/kernel/ns_last_pid", W_OK) == 0 ? nullptr : "this user may not choose a new process's id";
+    return may_choose_process_ids() ? nullptr : "this user may not choose a new process's id";
 }
 
 void PrintTo(const EarlyEnd& c, std::ostream* os)
