@@ -17,7 +17,9 @@
 #include <vector>
 
 #include <linux/capability.h>
+#include <linux/sched.h>
 #include <sys/prctl.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -417,34 +419,33 @@ std::vector<QuizCase> quiz_cases()
 
 // Starts a process that waits in a process group of its own until `until`
 // (monotonic seconds), then ends with status 1 if SIGUSR1 came (held back,
-// it stays pending), else 0. With `wanted`, only if the kernel lets us choose
-// that id for it, which takes the right to write ns_last_pid; else -1.
+// it stays pending), else 0. With `wanted`, it gets that id, or is not
+// started (-1): clone3 chooses the id in the same step as it makes the
+// process, so no other fork can take it in between. That takes the rights
+// that may_choose_process_ids looks for.
 pid_t start_witness(double until, pid_t wanted = 0)
 {
-    for (int attempt = 0; attempt < 20; ++attempt) {
-        if (wanted > 0 && !(std::ofstream("/proc/sys/kernel/ns_last_pid") << wanted - 1 << std::flush))
-            return -1;
-        const pid_t pid = fork();
-        if (pid == 0) {
-            if (wanted > 0 && getpid() != wanted)
-                _exit(2);
-            setpgid(0, 0);
-            sigset_t usr1;
-            sigemptyset(&usr1);
-            sigaddset(&usr1, SIGUSR1);
-            sigprocmask(SIG_BLOCK, &usr1, nullptr);
-            while (harness::now() < until)
-                usleep(10000);
-            sigpending(&usr1);
-            _exit(sigismember(&usr1, SIGUSR1) == 1 ? 1 : 0);
-        }
-        setpgid(pid, pid); // the group is there before anyone joins it
-        if (wanted == 0 || pid == wanted)
-            return pid;
-        if (pid > 0)
-            waitpid(pid, nullptr, 0);
+    clone_args args{};
+    args.exit_signal = SIGCHLD;
+    if (wanted > 0) {
+        args.set_tid = reinterpret_cast<std::uintptr_t>(&wanted);
+        args.set_tid_size = 1;
     }
-    return -1;
+    const auto pid = static_cast<pid_t>(syscall(SYS_clone3, &args, sizeof args));
+    if (pid == 0) {
+        setpgid(0, 0);
+        sigset_t usr1;
+        sigemptyset(&usr1);
+        sigaddset(&usr1, SIGUSR1);
+        sigprocmask(SIG_BLOCK, &usr1, nullptr);
+        while (harness::now() < until)
+            usleep(10000);
+        sigpending(&usr1);
+        _exit(sigismember(&usr1, SIGUSR1) == 1 ? 1 : 0);
+    }
+    if (pid > 0)
+        setpgid(pid, pid); // the group is there before anyone joins it
+    return pid;
 }
 
 Outcome run_quiz(const QuizCase& c, pid_t group = 0)
@@ -528,9 +529,8 @@ struct EarlyEnd {
     int ended_by;
 };
 
-// The kernel lets a process choose the next process id (write ns_last_pid)
-// only with CAP_SYS_ADMIN or CAP_CHECKPOINT_RESTORE, whatever the file's
-// mode says.
+// The kernel lets a process choose a new process's id only with
+// CAP_SYS_ADMIN or CAP_CHECKPOINT_RESTORE.
 bool may_choose_process_ids()
 {
     std::ifstream status("/proc/self/status");
