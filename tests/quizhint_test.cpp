@@ -235,11 +235,33 @@ QuizCase from_file(const std::string& name, const std::string& content, const st
     return answered_in_time(name, Input::file, Output::pipe, content, verdict, hint_follows);
 }
 
+// A file holding `number` then `rest`, read by the quiz and then by cat,
+// which must get all of `rest`.
+QuizCase followed_in_file(const std::string& name, const std::string& number, const std::string& rest,
+                          const std::string& verdict, bool hint_follows)
+{
+    QuizCase c = from_file(name, number + rest, verdict, hint_follows);
+    c.expected.push_back({rest, reminder_end});
+    c.start = through_shell("\"$0\"; exec cat");
+    return c;
+}
+
 // Where nothing written can arrive: a right answer in time, and the run
 // still waits for the reminder, but ends with status 1.
 QuizCase output_lost(const std::string& name, Output output, const Launch& start = plain)
 {
     return {name, Input::pipe, {{early, answer + "\n"}}, never, output, {}, reminder_end, start, 1};
+}
+
+// To a file that may hold the prompt and the verdict but no more (with
+// SIGXFSZ ignored, a write past the limit fails): only the hint is lost.
+QuizCase hint_lost_alone(const std::string& name)
+{
+    QuizCase c = answered_in_time(name, Input::pipe, Output::file, "0\n", wrong, false);
+    c.start = through_shell("exec prlimit --fsize=" + std::to_string(prompt.size() + wrong.size()) + " \"$0\"");
+    c.start.ignored_signals = {SIGXFSZ};
+    c.status = 1;
+    return c;
 }
 
 // Output to a full one-page pipe with `room` bytes free, so a text that does
@@ -322,10 +344,12 @@ std::vector<QuizCase> quiz_cases()
         huge("HugeZerosThenRight", '0', line, right),
         huge("HugeBlankLinesThenRight", '\n', line, right),
         huge("HugeNinesSaturate", '9', "\n", wrong),
-        // What follows the number stays in the file for the next reader.
-        {"WhatFollowsStaysInTheFile", Input::file, {{0, answer + "abc\nnext\n"}}, never, pipe_out,
-         {{prompt, at_start}, {right, at_start}, {"abc\nnext\n", reminder_end}}, reminder_end,
-         through_shell("\"$0\"; exec cat")},
+        // What follows the number stays in the file for the next reader, the
+        // character that ended it too, as after scanf: whether or not a
+        // number came, and a line feed as much as any other.
+        followed_in_file("WhatFollowsStaysInTheFile", answer, "abc\nnext\n", right, false),
+        followed_in_file("WhatFollowsNoNumberStaysInTheFile", "", "abc\nnext\n", wrong, true),
+        followed_in_file("LineFeedAfterTheNumberStaysInTheFile", answer, "\nnext\n", right, false),
 
         // The prompt shows before the read blocks and the verdict before the
         // wait, whatever the output is.
@@ -384,6 +408,7 @@ std::vector<QuizCase> quiz_cases()
         output_lost("ToClosedOutput", Output::closed),
         output_lost("ToPipeWithoutReader", Output::pipe_no_reader, inheriting({SIGPIPE})),
         output_lost("ToPipeWithoutReaderSigpipeBlocked", Output::pipe_no_reader, inheriting({}, {SIGPIPE})),
+        hint_lost_alone("HintLostToAFileFullAfterTheVerdict"),
         {"ToPipeWithoutReaderKilledBySigpipe", pipe_in, {}, never, Output::pipe_no_reader, {},
          {0, 2.0 + slack}, plain, killed_by_sigpipe},
         {"FromDirectory", Input::directory, {}, never, pipe_out,
@@ -527,6 +552,10 @@ struct EarlyEnd {
     double kill_at;
     const char* hold_death_signal_ms; // nullptr: not held back
     int ended_by;
+    // Started as a script that ran `trap '' TERM`, or a supervisor, may
+    // start it: a death signal that can be ignored or blocked is no death.
+    std::vector<int> ignored = {};
+    std::vector<int> blocked = {};
 };
 
 // The kernel lets a process choose a new process's id only with
@@ -576,6 +605,8 @@ TEST_P(OrphanedReminder, SignalsNobodyElse)
     launch.output = c.output;
     launch.kill_at = c.kill_at;
     launch.until_reaped = true;
+    launch.ignored_signals = c.ignored;
+    launch.blocked_signals = c.blocked;
     // A process group keeps its leader's id taken while any member lives, so
     // the quiz joins one that a witness leads.
     launch.group = start_witness(start + delay + 2);
@@ -605,6 +636,8 @@ TEST_P(OrphanedReminder, SignalsNobodyElse)
 INSTANTIATE_TEST_SUITE_P(
     Runs, OrphanedReminder,
     testing::Values(EarlyEnd{"KilledEarly", Output::pipe, early, nullptr, SIGKILL},
+                    EarlyEnd{"KilledEarlyWithSigtermIgnored", Output::pipe, early, nullptr, SIGKILL, {SIGTERM}},
+                    EarlyEnd{"KilledEarlyWithSigtermBlocked", Output::pipe, early, nullptr, SIGKILL, {}, {SIGTERM}},
                     EarlyEnd{"KilledBeforeTheDeathSignalIsArmed", Output::pipe, 0.0, "300", SIGKILL},
                     EarlyEnd{"SigpipeBeforeTheDeathSignalIsArmed", Output::pipe_no_reader, never, "300", SIGPIPE}),
     [](const testing::TestParamInfo<EarlyEnd>& param) { return param.param.name; });
