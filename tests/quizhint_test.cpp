@@ -576,7 +576,7 @@ const char* skip_reason(const EarlyEnd& c)
 {
     if (PROGRAMS_STATIC && c.hold_death_signal_ms != nullptr)
         return no_preload;
-    return may_choose_process_ids() ? nullptr : "this user may not choose a new process's id";
+    return may_choose_process_ids() ? nullptr : "this user may not choose a new process's id; root may";
 }
 
 void PrintTo(const EarlyEnd& c, std::ostream* os)
