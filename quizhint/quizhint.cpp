@@ -30,6 +30,9 @@ static_assert(prompt.size() == 30 && hint.size() == 60);
 
 static constexpr std::int32_t expected_answer = 18;
 static constexpr unsigned reminder_delay_seconds = 5;
+// The signal the reminder sends and the handler takes (the comments call
+// it SIGUSR1).
+static constexpr int reminder_signal = SIGUSR1;
 
 // The answer; 0 means none yet. The handler may interrupt the store at any
 // instruction, so x must be an object it can read whole: a lock-free atomic
@@ -59,11 +62,11 @@ static void write_text(std::string_view text)
     }
 }
 
-static sigset_t only_sigusr1()
+static sigset_t only_reminder_signal()
 {
     sigset_t set{};
     sigemptyset(&set);
-    sigaddset(&set, SIGUSR1);
+    sigaddset(&set, reminder_signal);
     return set;
 }
 
@@ -72,7 +75,7 @@ static sigset_t only_sigusr1()
 // a pipe that takes it in pieces as well.
 static void write_whole(std::string_view text)
 {
-    const sigset_t hold = only_sigusr1();
+    const sigset_t hold = only_reminder_signal();
     sigset_t previous{};
     sigprocmask(SIG_BLOCK, &hold, &previous);
     write_text(text);
@@ -87,20 +90,20 @@ static void handle_sigusr1(int /*signal_number*/)
     errno = saved_errno;
 }
 
-static void set_sigusr1_action(void (*handler)(int))
+static void set_reminder_signal_action(void (*handler)(int))
 {
     struct sigaction action {};
     action.sa_handler = handler;
     action.sa_flags = SA_RESTART;
     sigemptyset(&action.sa_mask);
-    sigaction(SIGUSR1, &action, nullptr);
+    sigaction(reminder_signal, &action, nullptr);
 }
 
 // SIG_BLOCK holds SIGUSR1 back, SIG_UNBLOCK lets it through.
-static void mask_sigusr1(int how)
+static void mask_reminder_signal(int how)
 {
-    const sigset_t usr1 = only_sigusr1();
-    sigprocmask(how, &usr1, nullptr);
+    const sigset_t signal_only = only_reminder_signal();
+    sigprocmask(how, &signal_only, nullptr);
 }
 
 // The reminder inherits the handler, but has no answer to hint at. It keeps
@@ -117,7 +120,7 @@ static void mask_sigusr1(int how)
     // process that was already gone before the death signal was armed.
     if (prctl(PR_SET_PDEATHSIG, SIGKILL) == 0 && getppid() == quiz_pid) {
         sleep(reminder_delay_seconds);
-        kill(getppid(), SIGUSR1);
+        kill(getppid(), reminder_signal);
     }
     _exit(0);
 }
@@ -173,7 +176,7 @@ static bool run_quiz()
     // This also undoes a mask inherited with SIGUSR1 blocked, which would
     // otherwise hold the reminder's signal back for good: a mask survives
     // fork and exec.
-    mask_sigusr1(SIG_UNBLOCK);
+    mask_reminder_signal(SIG_UNBLOCK);
     std::int32_t answer = 0;
     const bool converted = read_answer(&answer);
     const bool answer_read = !input_failed();
@@ -203,9 +206,9 @@ int main()
     // action to ignore discards it. The handler is then installed before
     // the fork, so it is in place whenever the reminder's signal comes,
     // however late the quiz process is scheduled.
-    mask_sigusr1(SIG_BLOCK);
-    set_sigusr1_action(SIG_IGN);
-    set_sigusr1_action(handle_sigusr1);
+    mask_reminder_signal(SIG_BLOCK);
+    set_reminder_signal_action(SIG_IGN);
+    set_reminder_signal_action(handle_sigusr1);
     const pid_t quiz_pid = getpid();
 
     // Nothing has been written or read yet, so the reminder inherits empty

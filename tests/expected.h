@@ -5,6 +5,7 @@
 #pragma once
 
 #include <algorithm>
+#include <csignal>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -18,6 +19,7 @@ inline const std::string hint = "\n(HINT Remember that multiplication is repetit
 inline const std::string right = "Right!";
 inline const std::string wrong = "Wrong!";
 inline constexpr double reminder_delay = 5; // seconds
+inline constexpr int reminder_signal = SIGUSR1;
 
 // pairjoin (pairjoin/pairjoin.cpp)
 inline constexpr int workers = 2;

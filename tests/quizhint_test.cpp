@@ -8,12 +8,16 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <csignal>
 #include <cstdint>
 #include <fstream>
 #include <future>
+#include <iomanip>
+#include <map>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <linux/capability.h>
@@ -32,6 +36,7 @@ using harness::Output;
 using harness::Signal;
 using expected::hint;
 using expected::prompt;
+using expected::reminder_signal;
 using expected::right;
 using expected::wrong;
 
@@ -162,14 +167,15 @@ std::string as_on_terminal(const std::string& text)
     return shown;
 }
 
-void expect_within(const Outcome& outcome, double at, Window window, const std::string& what)
+void expect_within(const Outcome& outcome, double at, Window window, const std::string& what,
+                   const std::string& if_late)
 {
     // With no output at all, times count from the start.
     const double after_prompt = at - std::max(outcome.schedule_start, 0.0);
     EXPECT_TRUE(after_prompt >= window.from && after_prompt <= window.to && at >= window.not_before_start)
         << what << " came " << after_prompt << " s after the prompt and " << at << " s after the start; expected "
         << window.from << " to " << window.to << " s after the prompt, and not before " << window.not_before_start
-        << " s after the start";
+        << " s after the start\n" << if_late;
 }
 
 // Each piece of the output as it arrived, with its time.
@@ -181,27 +187,121 @@ std::string arrivals(const Outcome& outcome)
     return shown.empty() ? "  nothing\n" : shown;
 }
 
-void expect_output(const Outcome& outcome, const std::vector<Part>& expected)
+// What a row fed the quiz, and when, and where its output went: shown with
+// every failure of the row, so that a failure says what was fed.
+std::string schedule(const QuizCase& c)
+{
+    static const std::map<Input, const char*> inputs = {
+        {Input::pipe, "a pipe"}, {Input::file, "a file"}, {Input::closed, "no descriptor at all (closed)"},
+        {Input::terminal, "a terminal"}, {Input::directory, "a directory"},
+        {Input::write_only, "a descriptor open only for writing"}, {Input::nonblocking, "a non-blocking pipe"}};
+    static const std::map<Output, const char*> outputs = {
+        {Output::pipe, "a pipe"}, {Output::file, "a file"}, {Output::terminal, "a terminal"},
+        {Output::full, "/dev/full"}, {Output::closed, "no descriptor at all (closed)"},
+        {Output::pipe_no_reader, "a pipe whose reader has gone"}, {Output::held_pipe, "a full one-page pipe"}};
+    std::ostringstream shown;
+    shown << "the run " << c.name << ": input from " << inputs.at(c.input);
+    for (const Feed& feed : c.feeds) {
+        const std::string text = feed.text.size() > 40 ? feed.text.substr(0, 40) + "..." : feed.text;
+        shown << (c.input == Input::file ? ", holding " : ", typed: ") << testing::PrintToString(text);
+        if (feed.times > 1 || feed.text.size() > 40)
+            shown << " (" << feed.text.size() * feed.times << " bytes)";
+        if (c.input != Input::file)
+            shown << " at " << feed.at << " s";
+    }
+    if (c.close_at != never)
+        shown << ", end of input at " << c.close_at << " s";
+    shown << "; output to " << outputs.at(c.output);
+    if (c.output == Output::held_pipe)
+        shown << " with " << c.room << " bytes free";
+    for (const Signal& signal : c.signals)
+        shown << "; SIG" << sigabbrev_np(signal.number) << " to the " << (signal.to_group ? "group" : "quiz")
+              << " at " << signal.at << " s";
+    const auto named = [](const std::vector<int>& numbers) {
+        std::string names;
+        for (int number : numbers)
+            names += std::string(names.empty() ? "" : ", ") + "SIG" + sigabbrev_np(number);
+        return names;
+    };
+    if (!c.start.ignored_signals.empty())
+        shown << "; started with " << named(c.start.ignored_signals) << " ignored";
+    if (!c.start.blocked_signals.empty())
+        shown << "; started with " << named(c.start.blocked_signals) << " blocked";
+    if (!c.start.pending_signals.empty())
+        shown << " and " << named(c.start.pending_signals) << " pending";
+    if (c.start.argv.size() > 1 || c.start.argv[0] != QUIZHINT_PATH) {
+        shown << "; started as:";
+        for (const std::string& arg : c.start.argv)
+            shown << " " << (arg == QUIZHINT_PATH ? std::string("quizhint") : arg);
+    }
+    return shown.str() + " (times count from the prompt's first byte)";
+}
+
+// How late this test's own timers woke while a row ran: a 10 ms sleep, over
+// and over, measured against the clock. When they woke late, the machine
+// was too busy to run anything on time, the program included.
+struct Lateness {
+    double worst = 0;
+    double mean = 0;
+};
+
+Lateness watch_timers(const std::atomic<bool>& done)
+{
+    constexpr double nap = 0.010;
+    Lateness seen;
+    double total = 0;
+    int naps = 0;
+    while (!done) {
+        const double before = harness::now();
+        usleep(static_cast<useconds_t>(nap * 1e6));
+        const double overslept = harness::now() - before - nap;
+        seen.worst = std::max(seen.worst, overslept);
+        total += overslept;
+        ++naps;
+    }
+    seen.mean = naps > 0 ? total / naps : 0;
+    return seen;
+}
+
+// Added to a timing failure: how busy the machine was, and how to run the
+// row again alone.
+std::string when_late(const std::string& row, Lateness timers)
+{
+    double load = 0;
+    std::ifstream("/proc/loadavg") >> load;
+    std::ostringstream note;
+    note << std::fixed << std::setprecision(1) << "While this row ran, the test's own 10 ms sleeps woke up to "
+         << timers.worst * 1000 << " ms late (" << timers.mean * 1000 << " ms on average); the load average was "
+         << std::setprecision(2) << load << " on " << std::thread::hardware_concurrency()
+         << " cores. Sleeps that wake late mean a busy machine, not a broken program. Run the row alone:\n"
+         << "  ctest --test-dir " << TESTS_BUILD_DIR << " -R 'Quiz.*/" << row << "( |$)' --output-on-failure";
+    return note.str();
+}
+
+// In gtest's diff, lines with - are what came, lines with + what was expected.
+void expect_output(const Outcome& outcome, const std::vector<Part>& expected, const std::string& if_late)
 {
     std::string expected_output;
     for (const Part& part : expected)
         expected_output += part.text;
-    ASSERT_EQ(outcome.out_text(), expected_output) << "what came, as it arrived:\n" << arrivals(outcome);
+    const std::string came = outcome.out_text();
+    ASSERT_EQ(came, expected_output) << "what came, as it arrived:\n" << arrivals(outcome);
     std::size_t bytes = 0;
     for (const Part& part : expected) {
         bytes += part.text.size();
-        expect_within(outcome, outcome.time_of_byte_count(bytes), part.window, testing::PrintToString(part.text));
+        expect_within(outcome, outcome.time_of_byte_count(bytes), part.window, testing::PrintToString(part.text),
+                      if_late);
     }
 }
 
-void expect_end(const Outcome& outcome, Window run_time, int status)
+void expect_end(const Outcome& outcome, Window run_time, int status, const std::string& if_late)
 {
     EXPECT_FALSE(outcome.timed_out);
     EXPECT_TRUE(status < 0 ? outcome.killed_by(-status) : outcome.exited_with(status))
         << "expected " << (status < 0 ? "an end by signal " : "exit status ") << (status < 0 ? -status : status)
         << ", but the wait status was " << outcome.wait_status;
     EXPECT_EQ(outcome.err, "");
-    expect_within(outcome, outcome.seconds, run_time, "end of the run");
+    expect_within(outcome, outcome.seconds, run_time, "end of the run", if_late);
 }
 
 QuizCase answered_in_time(const std::string& name, Input input, Output output,
@@ -364,12 +464,12 @@ std::vector<QuizCase> quiz_cases()
 
         // Inherited state that must not keep the hint from coming.
         ended_at_once("BesideAnInheritedChild", pipe_in, pipe_out, through_shell("sleep 1 & exec \"$0\"")),
-        ended_at_once("WithSigusr1Blocked", pipe_in, pipe_out, inheriting({}, {SIGUSR1})),
-        ended_at_once("WithSigusr1Ignored", pipe_in, pipe_out, inheriting({SIGUSR1})),
+        ended_at_once("WithTheSignalBlocked", pipe_in, pipe_out, inheriting({}, {reminder_signal})),
+        ended_at_once("WithTheSignalIgnored", pipe_in, pipe_out, inheriting({reminder_signal})),
         ended_at_once("WithSigchldIgnored", pipe_in, pipe_out, inheriting({SIGCHLD})),
         sharing_its_group(ended_at_once("BesideAnotherProcessInItsGroup", pipe_in, pipe_out)),
         // One sent before the exec is no reason for a hint ahead of the prompt.
-        ended_at_once("WithSigusr1Pending", pipe_in, pipe_out, inheriting({}, {SIGUSR1}, {SIGUSR1})),
+        ended_at_once("WithTheSignalPending", pipe_in, pipe_out, inheriting({}, {reminder_signal}, {reminder_signal})),
 
         // The hint waits for a text that is being written; none follows a
         // right answer, even one being written when the signal comes.
@@ -379,9 +479,9 @@ std::vector<QuizCase> quiz_cases()
 
         // Signals from outside. One to the whole group gives one hint, from
         // the quiz process alone, and the reminder's delay still holds.
-        {"Sigusr1ToGroupThenRight", pipe_in, {{2 * early, line}}, never, pipe_out,
+        {"TheSignalToGroupThenRight", pipe_in, {{2 * early, line}}, never, pipe_out,
          {{prompt, at_start}, {hint, soon_after(early)}, {right, soon_after(2 * early)}}, reminder_end,
-         plain, 0, {to_group(early, SIGUSR1)}},
+         plain, 0, {to_group(early, reminder_signal)}},
         // Stopped time counts: the hint that fell due comes on resume.
         {"StoppedPastTheHint", pipe_in, {}, delay + 2.5, pipe_out,
          {{prompt, at_start}, {hint, {delay + 1.5, delay + 2 + slack, delay}}, {wrong, soon_after(delay + 2.5)}},
@@ -390,7 +490,8 @@ std::vector<QuizCase> quiz_cases()
         {"StoppedWhileThreeArrive", pipe_in, {{3 * early, line}}, never, pipe_out,
          {{prompt, at_start}, {hint, soon_after(2.5 * early)}, {right, soon_after(3 * early)}}, reminder_end,
          plain, 0,
-         {to_group(early, SIGSTOP), {1.5 * early, SIGUSR1}, {1.6 * early, SIGUSR1}, {1.7 * early, SIGUSR1},
+         {to_group(early, SIGSTOP), {1.5 * early, reminder_signal}, {1.6 * early, reminder_signal},
+          {1.7 * early, reminder_signal},
           to_group(2.5 * early, SIGCONT)}},
         {"CtrlCEndsTheRun", Input::terminal, {{early, "\x03"}}, never, pipe_out, {{prompt, at_start}},
          soon_after(early), plain, killed_by_sigint},
@@ -443,7 +544,7 @@ std::vector<QuizCase> quiz_cases()
 }
 
 // Starts a process that waits in a process group of its own until `until`
-// (monotonic seconds), then ends with status 1 if SIGUSR1 came (held back,
+// (monotonic seconds), then ends with status 1 if the quiz's signal came (held back,
 // it stays pending), else 0. With `wanted`, it gets that id, or is not
 // started (-1): clone3 chooses the id in the same step as it makes the
 // process, so no other fork can take it in between. That takes the rights
@@ -459,14 +560,14 @@ pid_t start_witness(double until, pid_t wanted = 0)
     const auto pid = static_cast<pid_t>(syscall(SYS_clone3, &args, sizeof args));
     if (pid == 0) {
         setpgid(0, 0);
-        sigset_t usr1;
-        sigemptyset(&usr1);
-        sigaddset(&usr1, SIGUSR1);
-        sigprocmask(SIG_BLOCK, &usr1, nullptr);
+        sigset_t held;
+        sigemptyset(&held);
+        sigaddset(&held, reminder_signal);
+        sigprocmask(SIG_BLOCK, &held, nullptr);
         while (harness::now() < until)
             usleep(10000);
-        sigpending(&usr1);
-        _exit(sigismember(&usr1, SIGUSR1) == 1 ? 1 : 0);
+        sigpending(&held);
+        _exit(sigismember(&held, reminder_signal) == 1 ? 1 : 0);
     }
     if (pid > 0)
         setpgid(pid, pid); // the group is there before anyone joins it
@@ -499,13 +600,18 @@ TEST_P(Quiz, WritesExactlyThisOnTime)
     auto short_answer = std::async(c.in_constant_memory ? std::launch::async : std::launch::deferred, [&] {
         return c.in_constant_memory ? run_quiz(from_file("", answer, right, false)) : Outcome{};
     });
+    SCOPED_TRACE(schedule(c));
     // As a pipeline's other processes are, in a shell without job control.
     const pid_t member = c.shares_group ? start_witness(harness::now() + delay + 2) : 0;
     ASSERT_GE(member, 0);
+    std::atomic<bool> ran{false};
+    auto timers = std::async(std::launch::async, watch_timers, std::cref(ran));
     const Outcome outcome = run_quiz(c, member);
+    ran = true;
+    const std::string if_late = when_late(c.name, timers.get());
     int member_status = 0;
     EXPECT_TRUE(member == 0 || (waitpid(member, &member_status, 0) == member && member_status == 0))
-        << "another process in the quiz's process group got SIGUSR1";
+        << "another process in the quiz's process group got the quiz's signal";
     const long baseline_kib = short_answer.get().max_rss_kib;
     if (c.in_constant_memory) {
         EXPECT_LT(outcome.max_rss_kib - baseline_kib, 1024)
@@ -516,8 +622,8 @@ TEST_P(Quiz, WritesExactlyThisOnTime)
     if (c.output == Output::terminal)
         for (Part& part : expected)
             part.text = as_on_terminal(part.text);
-    expect_output(outcome, expected);
-    expect_end(outcome, c.run_time, c.status);
+    expect_output(outcome, expected, if_late);
+    expect_end(outcome, c.run_time, c.status, if_late);
 }
 
 INSTANTIATE_TEST_SUITE_P(Runs, Quiz, testing::ValuesIn(quiz_cases()),
@@ -543,7 +649,7 @@ std::vector<std::pair<pid_t, int>> reap_all_children(double until)
 
 // The quiz process ends early: its reminder is adopted by this test process
 // (a subreaper), and a new process takes the quiz process's id; neither may
-// receive SIGUSR1 when the reminder's delay is over. The quiz process
+// receive the quiz's signal when the reminder's delay is over. The quiz process
 // may be gone before its reminder has even armed its death signal, so the
 // reminder is held back at that step for a while in some of the runs.
 struct EarlyEnd {
@@ -594,10 +700,10 @@ TEST_P(OrphanedReminder, SignalsNobodyElse)
     if (const char* reason = skip_reason(c))
         GTEST_SKIP() << reason;
     ASSERT_EQ(prctl(PR_SET_CHILD_SUBREAPER, 1), 0);
-    sigset_t usr1;
-    sigemptyset(&usr1);
-    sigaddset(&usr1, SIGUSR1);
-    ASSERT_EQ(sigprocmask(SIG_BLOCK, &usr1, nullptr), 0);
+    sigset_t held;
+    sigemptyset(&held);
+    sigaddset(&held, reminder_signal);
+    ASSERT_EQ(sigprocmask(SIG_BLOCK, &held, nullptr), 0);
     const double start = harness::now();
 
     Launch launch;
@@ -622,15 +728,15 @@ TEST_P(OrphanedReminder, SignalsNobodyElse)
     const auto reaped = reap_all_children(start + delay + 4);
     sigset_t pending;
     sigpending(&pending);
-    EXPECT_EQ(sigismember(&pending, SIGUSR1), 0) << "the adopting process got SIGUSR1";
+    EXPECT_EQ(sigismember(&pending, reminder_signal), 0) << "the adopting process got the quiz's signal";
     EXPECT_EQ(waitpid(-1, nullptr, WNOHANG), -1) << "a descendant is still running";
     const auto ended_clean = [&](pid_t pid) {
         const auto it = std::find_if(reaped.begin(), reaped.end(), [&](const auto& r) { return r.first == pid; });
         return it != reaped.end() && WIFEXITED(it->second) && WEXITSTATUS(it->second) == 0;
     };
-    EXPECT_TRUE(ended_clean(launch.group)) << "another process in the quiz's process group got SIGUSR1";
+    EXPECT_TRUE(ended_clean(launch.group)) << "another process in the quiz's process group got the quiz's signal";
     ASSERT_GT(taker, 0) << "could not hand the quiz process's id " << quiz.pid << " to a new process";
-    EXPECT_TRUE(ended_clean(taker)) << "the process that took over the quiz process's id got SIGUSR1";
+    EXPECT_TRUE(ended_clean(taker)) << "the process that took over the quiz process's id got the quiz's signal";
 }
 
 INSTANTIATE_TEST_SUITE_P(
