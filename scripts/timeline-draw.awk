@@ -64,8 +64,7 @@ function terminal(    i, s, a, b, label_text, from, gap, last) {
         a = who[i]
         if (kind[i] == "fork") {
             b = other[i]
-            s = put(s, col(a), (all ? "" : text[i] " ") dashes(col(b) - col(a) - (all ? 0 : length(text[i])) - 3) "> ")
-            if (all) { print_row(put(row(at[i]), col(a), text[i])); s = put(s, col(a), "fork ") }
+            s = put(s, col(a), text[i] " " dashes(col(b) - col(a) - length(text[i]) - 3) "> ")
             s = put(s, col(b), "starts")
             alive[b] = 1
         } else if (kind[i] == "signal") {

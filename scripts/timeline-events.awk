@@ -23,13 +23,15 @@ function say(t, id, text) {
     emit(t, id, "text", text, "")
 }
 
+# A lane for a process or thread, when it is first seen; its parent is
+# known only from the clone, whose result strace may write after the new
+# one's own first call.
 function new_lane(id, parent, thread) {
-    if (id in seen) return
-    seen[id] = ++lanes
-    lane_order[lanes] = id
+    if (!(id in seen)) { seen[id] = ++lanes; lane_order[lanes] = id }
+    if (parent == "") return
     parent_of[id] = parent
     is_thread[id] = thread
-    if (parent != "") for (k in action) {
+    for (k in action) {
         split(k, key, SUBSEP)
         if (key[1] == parent) action[id, key[2]] = action[k]
     }
@@ -73,7 +75,8 @@ function call(id, t, d, text,    name, args, result, blocked, again, n, sig, tar
     if (name ~ /^(clone|clone3|fork|vfork)$/) {
         if (result ~ /^[0-9]+$/) {
             new_lane(result, id, text ~ /CLONE_THREAD/)
-            emit(t, id, "fork", all ? shorten(text, 120) : text ~ /CLONE_THREAD/ ? "starts a thread" : "fork", result)
+            if (all) say(t, id, shorten(text, 120))
+            emit(t, id, "fork", text ~ /CLONE_THREAD/ ? "starts a thread" : "fork", result)
         } else say(t, id, name " fails: " result)
         return
     }
@@ -104,6 +107,8 @@ function call(id, t, d, text,    name, args, result, blocked, again, n, sig, tar
         else say(t, id, "handler for SIG" sig (args ~ /SA_RESTART/ ? ", SA_RESTART" : ", no SA_RESTART"))
         return
     }
+    # pairjoin's summaries, which tell which workers started.
+    if (name == "write" && id == main) summaries = summaries args
     # Every call, when its result came.
     if (all) { say(blocked ? t + d : t, id, shorten(text, 200)); return }
     if (name == "rt_sigprocmask") {
@@ -123,7 +128,6 @@ function call(id, t, d, text,    name, args, result, blocked, again, n, sig, tar
         if (result ~ /^-1/) text = name " fails: " result
         else if (name == "read" && result == "0") text = "read: end of input"
         else text = name " " data
-        if (name == "write" && id == main) summaries = summaries data
         say(blocked ? t + d : t, id, text)
         return
     }
