@@ -162,7 +162,7 @@ function waiting_text(name, args,    target, ts) {
     return timespecs(args, ts) >= 1 ? "sleeps " ts[1] " s" : "sleeps"
 }
 
-function delivered(id, t, info,    sig, from, code, act) {
+function delivered(id, t, info,    sig, from, code, act, to) {
     sig = info; sub(/^--- SIG/, "", sig); sub(/ .*/, "", sig)
     from = info; if (!sub(/.*si_pid=/, "", from)) from = "?"; sub(/,.*/, "", from)
     code = info; sub(/.*si_code=/, "", code); sub(/[,}].*/, "", code)
@@ -183,11 +183,12 @@ function delivered(id, t, info,    sig, from, code, act) {
         if (interrupted[id] != "" && !in_handler[id]) { restarted[id] = interrupted[id]; quiet[id] = 1; interrupted[id] = "" }
         return
     }
+    to = act == "handler" ? " to handler" : ""
     if ((from, sig) in sent_at) {
         delete unmatched[from, sig]
         # Drawn when it was sent, with the time it took to arrive.
-        emit(sent_at[from, sig], id, "signal", sprintf("SIG%s, %.1f ms", sig, (t - sent_at[from, sig]) * 1000), from)
-    } else emit(t, id, "signal", "SIG" sig, "outside:" from)
+        emit(sent_at[from, sig], id, "signal", sprintf("SIG%s%s, %.1f ms", sig, to, (t - sent_at[from, sig]) * 1000), from)
+    } else emit(t, id, "signal", "SIG" sig to, "outside:" from)
     if (act == "handler") in_handler[id] = 1
 }
 
