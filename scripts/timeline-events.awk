@@ -190,6 +190,11 @@ function delivered(id, t, info,    sig, from, code, act, to) {
         emit(sent_at[from, sig], id, "signal", sprintf("SIG%s%s, %.1f ms", sig, to, (t - sent_at[from, sig]) * 1000), from)
     } else emit(t, id, "signal", "SIG" sig to, "outside:" from)
     if (act == "handler") in_handler[id] = 1
+    # A call that a stop broke off and that was not yet made again when
+    # this handler came is carried on by SA_RESTART, not by the continue.
+    if (act == "handler" && interrupted[id] == "" && restarted[id] != "" && quiet[id]) {
+        interrupted[id] = restarted[id]; restarted[id] = ""; quiet[id] = 0
+    }
 }
 
 BEGIN { FS = " " }
