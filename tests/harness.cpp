@@ -300,10 +300,18 @@ void close_each_once(std::vector<int> fds, const std::vector<int>& keep)
             close(fd);
 }
 
-// Reads what is there now; false at end of stream.
+// Reads what is there now; false at end of stream: 0 at the end of a pipe,
+// EIO once a terminal has no slave. A terminal's master reports EIO when it
+// finds nothing to read and the slave closed, but it looks for the bytes
+// before it looks at the slave: a program that writes its last bytes and
+// exits between those two looks leaves them still on their way, and they
+// are there for the next read, which first waits for all that was written
+// before the close. So an EIO is taken as the end only when the read right
+// after it finds nothing either.
 bool drain(int fd, std::vector<Chunk>* into, std::string* text, double at)
 {
     char buffer[65536];
+    bool eio_before = false;
     for (;;) {
         const ssize_t n = read(fd, buffer, sizeof buffer);
         if (n > 0) {
@@ -312,11 +320,16 @@ bool drain(int fd, std::vector<Chunk>* into, std::string* text, double at)
                 into->push_back({at, bytes});
             if (text != nullptr)
                 *text += bytes;
+            eio_before = false;
             continue;
         }
         if (n < 0 && (errno == EAGAIN || errno == EINTR))
             return true;
-        return false; // 0 at end of a pipe; EIO once a terminal has no slave
+        if (n < 0 && errno == EIO && !eio_before) {
+            eio_before = true;
+            continue;
+        }
+        return false;
     }
 }
 
