@@ -178,13 +178,24 @@ void expect_within(const Outcome& outcome, double at, Window window, const std::
         << " s after the start\n" << if_late;
 }
 
-// Each piece of the output as it arrived, with its time.
+// How the run ended, for a failure that stops before the end is checked.
+std::string ending(const Outcome& outcome)
+{
+    const int status = outcome.wait_status;
+    const std::string how = outcome.timed_out ? "killed at the time limit"
+                            : WIFEXITED(status) ? "exit status " + std::to_string(WEXITSTATUS(status))
+                            : WIFSIGNALED(status) ? std::string("ended by SIG") + sigabbrev_np(WTERMSIG(status))
+                                                  : "wait status " + std::to_string(status);
+    return "  at " + std::to_string(outcome.seconds) + " s: " + how + "\n";
+}
+
+// Each piece of the output as it arrived, with its time, then the end.
 std::string arrivals(const Outcome& outcome)
 {
     std::string shown;
     for (const harness::Chunk& chunk : outcome.out)
         shown += "  at " + std::to_string(chunk.at) + " s: " + testing::PrintToString(chunk.bytes) + "\n";
-    return shown.empty() ? "  nothing\n" : shown;
+    return (shown.empty() ? "  nothing\n" : shown) + ending(outcome);
 }
 
 // What a row fed the quiz, and when, and where its output went: shown with
@@ -292,7 +303,7 @@ void expect_output(const Outcome& outcome, const std::vector<Part>& expected, co
     for (const Part& part : expected)
         expected_output += part.text;
     const std::string came = outcome.out_text();
-    ASSERT_EQ(came, expected_output) << "what came, as it arrived:\n" << arrivals(outcome);
+    ASSERT_EQ(came, expected_output) << "what came, as it arrived, and how the run ended:\n" << arrivals(outcome);
     std::size_t bytes = 0;
     for (const Part& part : expected) {
         bytes += part.text.size();
