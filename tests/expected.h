@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: MIT
 // What the programs are built to say and do, each value written once: every
-// test row, the benchmark and the scripts in scripts/ take them from here.
+// test row, the benchmark and the checks in tests/ and .ci/ take them from here.
 // Changed a value in a program? Change it here too, and nowhere else.
 #pragma once
 
