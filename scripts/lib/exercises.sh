@@ -1,12 +1,14 @@
 #!/bin/sh
 # SPDX-License-Identifier: MIT
 # Reads the course's exercises (exercises/NAME.txt, one mistake each) and
-# prints them in the course's order, by stage and then by name, one line
-# each, with tab-separated fields:
-#   name stage file tests right broken symptom concept read hint...
-# In `right` and `broken`, the texts to find and to put in their place, a
-# line feed is the unit separator (octal 037: `tr '\037' '\n'` undoes it),
-# and no text may hold a tab. Fails, naming the
+# prints them in the course's order, by stage and then by name, one field
+# a line, as three tab-separated columns: the exercise's name, the field's
+# name and its value. The fields are stage, file, tests, concept, symptom,
+# read, right, broken, and hint (two or three, in order). Readers take a
+# field by its name (scripts/lib/course.bash loads them), never by where
+# it stands. In `right` and `broken`, the texts to find and to put in their
+# place, a line feed is the unit separator (octal 037: `tr '\037' '\n'`
+# undoes it), and no text may hold a tab. Fails, naming the
 # file and what is wrong with it, when an exercise lacks a field, names a
 # stage that exercises/stages.txt does not list, or a README section that
 # README.md does not have. Needs a POSIX shell and awk; leaves nothing.
@@ -19,7 +21,7 @@ lines=$(for file in "$dir"/*.txt; do
     [ "$file" = "$dir/stages.txt" ] && continue
     awk -v stages="$dir/stages.txt" '
         function esc(t) { if (t ~ /\t/) fail("line " FNR " holds a tab"); return t }
-        function fail(why) { printf "scripts/lib/exercises: %s: %s\n", FILENAME, why > "/dev/stderr"; failed = 1; exit 1 }
+        function fail(why) { printf "scripts/lib/exercises.sh: %s: %s\n", FILENAME, why > "/dev/stderr"; failed = 1; exit 1 }
         BEGIN {
             while ((getline line < stages) > 0)
                 if (line ~ /^[0-9]+:/) known[substr(line, 1, index(line, ":") - 1)] = 1
@@ -29,7 +31,7 @@ lines=$(for file in "$dir"/*.txt; do
         block == "" && /^#/ { next }
         /^--- (right|broken)$/ { block = $2; seen[block] = 1; text[block] = ""; lines[block] = 0; next }
         block != "" { text[block] = text[block] (lines[block]++ ? "\037" : "") esc($0); next }
-        /^hint: / { hints = hints "\t" esc(substr($0, 7)); nhints++; next }
+        /^hint: / { hint[++nhints] = esc(substr($0, 7)); next }
         /^[a-z]+: / {
             key = substr($0, 1, index($0, ":") - 1)
             if (key in field) fail("\"" key ":\" is given twice")
@@ -50,9 +52,13 @@ lines=$(for file in "$dir"/*.txt; do
             # Empty fields would run together where tabs split the line.
             if (!seen["broken"] || text["broken"] == "") fail("no \"--- broken\" block with the mistake (a deletion keeps a line of the code around it)")
             name = FILENAME; sub(/.*\//, "", name); sub(/\.txt$/, "", name)
-            print name, field["stage"], field["file"], field["tests"], text["right"], text["broken"], \
-                  field["symptom"], field["concept"], field["read"] hints
+            # The stage leads each line for the sort below, which cuts it off.
+            for (i = 1; i <= n; i++) print field["stage"], name, keys[i], field[keys[i]]
+            print field["stage"], name, "right", text["right"]
+            print field["stage"], name, "broken", text["broken"]
+            for (i = 1; i <= nhints; i++) print field["stage"], name, "hint", hint[i]
         }
     ' OFS='\t' "$file"
 done)
-printf '%s\n' "$lines" | sort -t "$(printf '\t')" -k2,2n -k1,1
+# A stable sort keeps each exercise's fields, and its hints, in order.
+printf '%s\n' "$lines" | sort -s -t "$(printf '\t')" -k1,1n -k2,2 | cut -f2-

@@ -1,0 +1,52 @@
+# SPDX-License-Identifier: MIT
+# Sourced (bash) by scripts/learn, scripts/check-mutants and .ci/check-learn:
+# the course's catalogue, loaded once and read by field name; copying the
+# project into a scratch folder (copy-tree.bash); applying a mistake of exercises/ to a file;
+# and reading what failed from a ctest log. Run from the project's top.
+source scripts/lib/copy-tree.bash
+
+# exercise[NAME.FIELD]: the fields that scripts/lib/exercises.sh reads from
+# exercises/NAME.txt (stage, file, tests, concept, symptom, read, right,
+# broken; hints, the hints joined by tabs); exercise_order: the names in
+# the course's order. Fails, saying why, when an exercise file is broken.
+declare -gA exercise=()
+exercise_order=()
+load_exercises() {
+    local catalogue name field value
+    catalogue=$(scripts/lib/exercises.sh) || return 1
+    while IFS=$'\t' read -r name field value; do
+        [[ -n ${exercise[$name.stage]+set} ]] || exercise_order+=("$name")
+        if [[ $field == hint ]]; then
+            exercise[$name.hints]+=${exercise[$name.hints]:+$'\t'}$value
+        else
+            exercise[$name.$field]=$value
+        fi
+    done <<<"$catalogue"
+}
+
+# Replaces the one occurrence of FROM by TO in FILE, where a unit separator
+# (as scripts/lib/exercises.sh writes them) stands for a line feed; exit 3 when
+# FROM does not occur exactly once.
+apply_fault() {
+    FROM=$2 TO=$3 perl -0777 -i -pe '
+        BEGIN { ($from, $to) = ($ENV{FROM}, $ENV{TO}); $from =~ tr/\037/\n/; $to =~ tr/\037/\n/ }
+        my $count = () = /\Q$from\E/g;
+        if ($count != 1) { print STDERR "occurs $count times\n"; exit 3 }
+        s/\Q$from\E/$to/;
+    ' "$1"
+}
+
+# The names of the tests that failed, from ctest's summary.
+failed_tests() {
+    sed -n 's/^[[:space:]]*[0-9]* - \([^ ]*\).*(\(Failed\|Timeout\|SEGFAULT\|Subprocess aborted\|Exception\|Child aborted\).*/\1/p' "$1" | paste -sd ' ' -
+}
+
+# The first failing assertion in a ctest log with the output of failed
+# tests: from the first "Failure" line to the end of that assertion.
+first_assertion() {
+    awk '
+        found && (/: Failure$/ || /^\[  FAILED  \]/ || /^\[       OK \]/ || /^[0-9]+\/[0-9]+ Test/) { exit }
+        /: Failure$/ { found = 1 }
+        found && shown++ < 40 { print "    " $0 }
+    ' "$1"
+}
