@@ -36,17 +36,30 @@ apply_fault() {
     ' "$1"
 }
 
-# The names of the tests that failed, from ctest's summary.
-failed_tests() {
-    sed -n 's/^[[:space:]]*[0-9]* - \([^ ]*\).*(\(Failed\|Timeout\|SEGFAULT\|Subprocess aborted\|Exception\|Child aborted\).*/\1/p' "$1" | paste -sd ' ' -
+# What each test of a ctest run did, from the JUnit file the run wrote
+# (ctest --output-junit FILE), a line each: status, name, and for a skip,
+# why (see junit.awk). Nothing when the file is missing or empty.
+test_results() {
+    [[ ! -s $1 ]] || awk -f scripts/lib/junit.awk "$1"
 }
 
-# The first failing assertion in a ctest log with the output of failed
-# tests: from the first "Failure" line to the end of that assertion.
+# The names of the tests that failed, space-separated.
+failed_tests() {
+    test_results "$1" | awk -F '\t' '$1 == "failed" { printf "%s%s", n++ ? " " : "", $2 } END { if (n) print "" }'
+}
+
+# The first failing assertion of the first test that failed: from its first
+# "Failure" line to the end of that assertion; for a test that is not a
+# table of GoogleTest cases, the last lines it wrote.
 first_assertion() {
-    awk '
-        found && (/: Failure$/ || /^\[  FAILED  \]/ || /^\[       OK \]/ || /^[0-9]+\/[0-9]+ Test/) { exit }
+    local first
+    first=$(failed_tests "$1" | cut -d ' ' -f 1)
+    [[ -n $first ]] || return 0
+    awk -v output="$first" -f scripts/lib/junit.awk "$1" | awk '
+        found && (/: Failure$/ || /^\[  FAILED  \]/ || /^\[       OK \]/) { exit }
         /: Failure$/ { found = 1 }
         found && shown++ < 40 { print "    " $0 }
-    ' "$1"
+        !found { last[NR % 15] = $0 }
+        END { if (!found) for (i = NR - 14; i <= NR; i++) if (i > 0) print "    " last[i % 15] }
+    '
 }

@@ -10,8 +10,10 @@
 # place, a line feed is the unit separator (octal 037: `tr '\037' '\n'`
 # undoes it), and no text may hold a tab. Fails, naming the
 # file and what is wrong with it, when an exercise lacks a field, names a
-# stage that exercises/stages.txt does not list, or a README section that
-# README.md does not have. Needs a POSIX shell and awk; leaves nothing.
+# stage that exercises/stages.txt does not list, or gives a "read:" that
+# is not PAGE#HEADING, a page of the tree (README.md, docs/NAME.md) and
+# the exact text of one of its headings. Needs a POSIX shell and awk;
+# leaves nothing.
 set -eu
 cd "$(dirname "$0")/../.."
 dir=${EXERCISES_DIR:-exercises}
@@ -22,11 +24,22 @@ lines=$(for file in "$dir"/*.txt; do
     awk -v stages="$dir/stages.txt" '
         function esc(t) { if (t ~ /\t/) fail("line " FNR " holds a tab"); return t }
         function fail(why) { printf "scripts/lib/exercises.sh: %s: %s\n", FILENAME, why > "/dev/stderr"; failed = 1; exit 1 }
+        # What is wrong with a "read:" of PAGE#HEADING, or "" when the page holds
+        # a heading (#, ##, ...) with that text, outside fenced code.
+        function read_fault(target,    at, page, heading, line, fenced, got) {
+            at = index(target, "#")
+            if (at < 2) return "\"read: " target "\" names no page: give PAGE#HEADING, as in docs/guarantees.md#The reminder dies with the quiz"
+            page = substr(target, 1, at - 1); heading = substr(target, at + 1)
+            while ((got = (getline line < page)) > 0) {
+                if (line ~ /^```/) fenced = !fenced
+                else if (!fenced && sub(/^#+ +/, "", line) && line == heading) return ""
+            }
+            if (got < 0) return "\"read:\" names " page ", which does not exist"
+            return page " has no heading \"" heading "\""
+        }
         BEGIN {
             while ((getline line < stages) > 0)
                 if (line ~ /^[0-9]+:/) known[substr(line, 1, index(line, ":") - 1)] = 1
-            while ((getline line < "README.md") > 0)
-                if (line ~ /^## /) section[substr(line, 4)] = 1
         }
         block == "" && /^#/ { next }
         /^--- (right|broken)$/ { block = $2; seen[block] = 1; text[block] = ""; lines[block] = 0; next }
@@ -46,7 +59,7 @@ lines=$(for file in "$dir"/*.txt; do
             n = split("stage file tests concept symptom read", keys, " ")
             for (i = 1; i <= n; i++) if (!(keys[i] in field)) fail("no \"" keys[i] ":\" line")
             if (!(field["stage"] in known)) fail("stage " field["stage"] " is not in " stages)
-            if (!(field["read"] in section)) fail("README.md has no section \"## " field["read"] "\"")
+            if ((why = read_fault(field["read"])) != "") fail(why)
             if (nhints < 2) fail("it needs two or three hints, from vague to precise")
             if (!seen["right"] || text["right"] == "") fail("no \"--- right\" block with the text as it stands in the code")
             # Empty fields would run together where tabs split the line.
