@@ -13,6 +13,8 @@
 #include <string>
 #include <vector>
 
+#include <sys/wait.h>
+
 using harness::Launch;
 using harness::Outcome;
 using harness::Output;
@@ -53,7 +55,7 @@ std::string run_problem(const Outcome& outcome, const std::vector<int>& results,
 {
     std::string problem = expected::pairjoin_output_problem(outcome.out_text(), results, last);
     if (!outcome.exited_with(0))
-        problem += "expected exit status 0, but the wait status was " + std::to_string(outcome.wait_status) + "\n";
+        problem += "expected exit status 0, but came: " + harness::describe_end(outcome) + "\n";
     if (!outcome.err.empty())
         problem += "expected nothing on standard error, but came:\n" + outcome.err;
     return problem;
@@ -108,8 +110,8 @@ TEST_P(Pairjoin, WritesWholeLinesAndEndsWithThisStatus)
             run_pairjoin({.output = c.lost_to, .ignored_signals = c.ignored, .blocked_signals = c.blocked});
         EXPECT_EQ(outcome.err, "");
         EXPECT_TRUE(c.status < 0 ? outcome.killed_by(SIGPIPE) : outcome.exited_with(c.status))
-            << "expected " << (c.status < 0 ? "an end by SIGPIPE" : "exit status " + std::to_string(c.status))
-            << ", but the wait status was " << outcome.wait_status;
+            << "expected " << harness::describe_end(c.status < 0 ? W_EXITCODE(0, SIGPIPE) : W_EXITCODE(c.status, 0))
+            << ", but came: " << harness::describe_end(outcome);
         return;
     }
     std::vector<int> delays; // the slow worker's 200 ms, and none for those started before it
