@@ -20,8 +20,10 @@
 #include <thread>
 #include <vector>
 
+#include <fcntl.h>
 #include <linux/capability.h>
 #include <linux/sched.h>
+#include <poll.h>
 #include <sys/prctl.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
@@ -670,36 +672,49 @@ INSTANTIATE_TEST_SUITE_P(Runs, Quiz, testing::ValuesIn(quiz_cases()),
 
 namespace {
 
-// Reaps every child, adopted ones too, until none is left or the deadline.
-std::vector<std::pair<pid_t, int>> reap_all_children(double until)
+struct Reaped {
+    pid_t pid;
+    int status;
+    double at; // monotonic seconds
+};
+
+// Reaps every child, adopted ones too, until none is left or the deadline,
+// and says when each one was reaped.
+std::vector<Reaped> reap_all_children(double until)
 {
-    std::vector<std::pair<pid_t, int>> reaped;
+    std::vector<Reaped> reaped;
     for (int status = 0; harness::now() < until; usleep(10000)) {
         const pid_t pid = waitpid(-1, &status, WNOHANG);
         if (pid < 0)
             break;
         if (pid > 0)
-            reaped.emplace_back(pid, status);
+            reaped.push_back({pid, status, harness::now()});
     }
     return reaped;
 }
 
 // The quiz process ends early: its reminder is adopted by this test process
 // (a subreaper), and a new process takes the quiz process's id; neither may
-// receive the quiz's signal when the reminder's delay is over. The quiz process
-// may be gone before its reminder has even armed its death signal, so the
-// reminder is held back at that step for a while in some of the runs.
+// receive the quiz's signal when the reminder's delay is over, and the
+// reminder must end soon after its quiz, not linger until then. The quiz
+// process may be gone before its reminder has even armed its death signal,
+// so the reminder is held back at that step for a while in some of the runs.
 struct EarlyEnd {
     std::string name;
     Output output;
-    double kill_at;
-    const char* hold_death_signal_ms; // nullptr: not held back
+    double kill_at; // or never, or as_held
+    int hold_ms;    // how long at most the reminder's death signal is held back, for the quiz to end; 0: not at all
     int ended_by;
     // Started as a script that ran `trap '' TERM`, or a supervisor, may
     // start it: a death signal that can be ignored or blocked is no death.
     std::vector<int> ignored = {};
     std::vector<int> blocked = {};
 };
+
+// The quiz is killed once its reminder is inside the held prctl: after
+// whatever the reminder did before it, and before the arming. A reminder
+// that arms no death signal is never held, and its quiz is killed early.
+constexpr double as_held = -2;
 
 // The kernel lets a process choose a new process's id only with
 // CAP_SYS_ADMIN or CAP_CHECKPOINT_RESTORE.
@@ -717,7 +732,7 @@ bool may_choose_process_ids()
 
 const char* skip_reason(const EarlyEnd& c)
 {
-    if (PROGRAMS_STATIC && c.hold_death_signal_ms != nullptr)
+    if (PROGRAMS_STATIC && c.hold_ms > 0)
         return no_preload;
     return may_choose_process_ids() ? nullptr : "this user may not choose a new process's id; root may";
 }
@@ -730,6 +745,37 @@ void PrintTo(const EarlyEnd& c, std::ostream* os)
 }
 
 class OrphanedReminder : public testing::TestWithParam<EarlyEnd> {};
+
+// Kills the quiz as its reminder's held prctl begins: the preload writes
+// the reminder's parent's id to `told` then, which is this process if the
+// quiz is gone already. Gives up when the quiz is killed early instead.
+void kill_quiz_as_held(int told)
+{
+    pollfd ready{told, POLLIN, 0};
+    pid_t parent = 0;
+    if (poll(&ready, 1, static_cast<int>(early * 1000)) == 1 && read(told, &parent, sizeof parent) == sizeof parent &&
+        parent != getpid())
+        kill(parent, SIGKILL);
+}
+
+// The descendant that is neither witness is the reminder. It is gone at
+// once after its quiz (a held one too, whose hold ends with the quiz): half
+// the delay allows for a busy machine, and a reminder that lingers until
+// its delay is over takes twice that.
+void expect_reminder_ended_with_quiz(const std::vector<Reaped>& reaped, const std::vector<pid_t>& witnesses,
+                                     double quiz_ended)
+{
+    const double in_time = delay / 2;
+    int reminders = 0;
+    for (const Reaped& r : reaped)
+        if (std::find(witnesses.begin(), witnesses.end(), r.pid) == witnesses.end()) {
+            ++reminders;
+            EXPECT_LT(r.at - quiz_ended, in_time) << "the reminder ended " << seconds(r.at - quiz_ended)
+                                                  << " after its quiz, expected within " << seconds(in_time)
+                                                  << ": it lingered after its quiz was gone";
+        }
+    EXPECT_EQ(reminders, 1) << "descendants reaped besides the witnesses; the reminder should be the one";
+}
 
 TEST_P(OrphanedReminder, SignalsNobodyElse)
 {
@@ -746,7 +792,7 @@ TEST_P(OrphanedReminder, SignalsNobodyElse)
     Launch launch;
     launch.argv = {QUIZHINT_PATH};
     launch.output = c.output;
-    launch.kill_at = c.kill_at;
+    launch.kill_at = c.kill_at == as_held ? early : c.kill_at;
     launch.until_reaped = true;
     launch.ignored_signals = c.ignored;
     launch.blocked_signals = c.blocked;
@@ -754,23 +800,39 @@ TEST_P(OrphanedReminder, SignalsNobodyElse)
     // the quiz joins one that a witness leads.
     launch.group = start_witness(start + delay + 2);
     ASSERT_GT(launch.group, 0);
-    if (c.hold_death_signal_ms != nullptr)
-        launch.extra_env = {"LD_PRELOAD=" HOLD_DEATH_SIGNAL_PATH,
-                            std::string("HOLD_DEATH_SIGNAL_MS=") + c.hold_death_signal_ms,
+    if (c.hold_ms > 0)
+        launch.extra_env = {"LD_PRELOAD=" HOLD_DEATH_SIGNAL_PATH, "HOLD_DEATH_SIGNAL_MS=" + std::to_string(c.hold_ms),
                             "ASAN_OPTIONS=verify_asan_link_order=0"};
+    // Open until every descendant is reaped: a reminder that tells late
+    // must not find it closed.
+    int told[2] = {-1, -1};
+    ASSERT_EQ(pipe2(told, O_CLOEXEC), 0);
+    if (c.kill_at == as_held) {
+        fcntl(told[1], F_SETFD, 0); // for the reminder, which tells through it
+        launch.extra_env.push_back("HOLD_DEATH_SIGNAL_BEGUN_FD=" + std::to_string(told[1]));
+    }
+    auto killer = std::async(std::launch::async, [&] {
+        if (c.kill_at == as_held)
+            kill_quiz_as_held(told[0]);
+    });
     const Outcome quiz = harness::run(launch);
-    ASSERT_TRUE(quiz.killed_by(c.ended_by))
-        << "expected the quiz " << harness::describe_end(W_EXITCODE(0, c.ended_by)) << ", but came: " << harness::describe_end(quiz);
+    const double quiz_ended = harness::now();
+    killer.get();
+    ASSERT_TRUE(quiz.killed_by(c.ended_by)) << "expected the quiz " << harness::describe_end(W_EXITCODE(0, c.ended_by))
+                                            << ", but came: " << harness::describe_end(quiz);
 
     const pid_t taker = start_witness(start + delay + 2, quiz.pid);
     const auto reaped = reap_all_children(start + delay + 4);
+    close(told[0]);
+    close(told[1]);
     sigset_t pending;
     sigpending(&pending);
     EXPECT_EQ(sigismember(&pending, reminder_signal), 0) << "the adopting process got the quiz's signal";
     EXPECT_EQ(waitpid(-1, nullptr, WNOHANG), -1) << "a descendant is still running";
+    expect_reminder_ended_with_quiz(reaped, {launch.group, taker}, quiz_ended);
     const auto ended_clean = [&](pid_t pid) {
-        const auto it = std::find_if(reaped.begin(), reaped.end(), [&](const auto& r) { return r.first == pid; });
-        return it != reaped.end() && WIFEXITED(it->second) && WEXITSTATUS(it->second) == 0;
+        const auto it = std::find_if(reaped.begin(), reaped.end(), [&](const Reaped& r) { return r.pid == pid; });
+        return it != reaped.end() && WIFEXITED(it->status) && WEXITSTATUS(it->status) == 0;
     };
     EXPECT_TRUE(ended_clean(launch.group)) << "another process in the quiz's process group got the quiz's signal";
     ASSERT_GT(taker, 0) << "could not hand the quiz process's id " << quiz.pid << " to a new process";
@@ -779,11 +841,11 @@ TEST_P(OrphanedReminder, SignalsNobodyElse)
 
 INSTANTIATE_TEST_SUITE_P(
     Runs, OrphanedReminder,
-    testing::Values(EarlyEnd{"KilledEarly", Output::pipe, early, nullptr, SIGKILL},
-                    EarlyEnd{"KilledEarlyWithSigtermIgnored", Output::pipe, early, nullptr, SIGKILL, {SIGTERM}},
-                    EarlyEnd{"KilledEarlyWithSigtermBlocked", Output::pipe, early, nullptr, SIGKILL, {}, {SIGTERM}},
-                    EarlyEnd{"KilledBeforeTheDeathSignalIsArmed", Output::pipe, 0.0, "300", SIGKILL},
-                    EarlyEnd{"SigpipeBeforeTheDeathSignalIsArmed", Output::pipe_no_reader, never, "300", SIGPIPE}),
+    testing::Values(EarlyEnd{"KilledEarly", Output::pipe, early, 0, SIGKILL},
+                    EarlyEnd{"KilledEarlyWithSigtermIgnored", Output::pipe, early, 0, SIGKILL, {SIGTERM}},
+                    EarlyEnd{"KilledEarlyWithSigtermBlocked", Output::pipe, early, 0, SIGKILL, {}, {SIGTERM}},
+                    EarlyEnd{"KilledBeforeTheDeathSignalIsArmed", Output::pipe, as_held, 1000, SIGKILL},
+                    EarlyEnd{"SigpipeBeforeTheDeathSignalIsArmed", Output::pipe_no_reader, never, 1000, SIGPIPE}),
     [](const testing::TestParamInfo<EarlyEnd>& param) { return param.param.name; });
 
 } // namespace
