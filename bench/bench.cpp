@@ -59,7 +59,7 @@ Sample finish(const Started& started)
     rusage usage{};
     if (wait4(started.pid, &status, 0, &usage) != started.pid || !WIFEXITED(status) ||
         WEXITSTATUS(status) != 0) {
-        std::fprintf(stderr, "a run failed (wait status %d)\n", status);
+        std::fprintf(stderr, "a run failed: %s\n", harness::describe_end(status).c_str());
         std::exit(1);
     }
     return {harness::now() - started.at, usage.ru_maxrss};

@@ -63,7 +63,7 @@ inline std::string pairjoin_output_problem(const std::string& text, const std::v
     problem += last == 0 ? ":\n" : " but with worker " + std::to_string(last) + "'s last:\n";
     for (const std::string& line : started)
         problem += "  " + line;
-    return problem + "then:\n" + summaries + "but came:\n" + text;
+    return problem + "then:\n" + summaries + "but came:" + (text.empty() ? std::string(" nothing\n") : "\n" + text);
 }
 
 } // namespace expected

@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <map>
 #include <stdexcept>
 
 #include <fcntl.h>
@@ -57,6 +58,39 @@ bool Outcome::exited_with(int code) const
 bool Outcome::killed_by(int signal_number) const
 {
     return WIFSIGNALED(wait_status) && WTERMSIG(wait_status) == signal_number;
+}
+
+std::string describe_end(const Outcome& outcome)
+{
+    return outcome.timed_out ? "killed at the time limit" : describe_end(outcome.wait_status);
+}
+
+// The signals that end a run most often, in the words of what sends them;
+// the others as the C library describes them.
+std::string describe_end(int wait_status)
+{
+    if (WIFEXITED(wait_status))
+        return "exit status " + std::to_string(WEXITSTATUS(wait_status));
+    if (!WIFSIGNALED(wait_status))
+        return "wait status " + std::to_string(wait_status);
+    static const std::map<int, std::string> plain_words = {
+        {SIGSEGV, "a segmentation fault"},
+        {SIGBUS, "a bus error: memory that is mapped but not there"},
+        {SIGABRT, "abort(), as a failed assertion calls it"},
+        {SIGFPE, "an arithmetic fault, such as a division by zero"},
+        {SIGPIPE, "a write to a pipe whose reader has gone"},
+        {SIGXFSZ, "a write past the file-size limit"},
+        {SIGKILL, "sent from outside; it cannot be caught"},
+        {SIGINT, "Ctrl-C at a terminal"},
+        {SIGTERM, "a request to end, as kill sends by default"},
+    };
+    const int number = WTERMSIG(wait_status);
+    const char* abbreviation = sigabbrev_np(number);
+    const char* description = sigdescr_np(number);
+    const auto known = plain_words.find(number);
+    const std::string name = abbreviation != nullptr ? "SIG" + std::string(abbreviation) : "signal " + std::to_string(number);
+    const std::string words = known != plain_words.end() ? known->second : description != nullptr ? description : "";
+    return "killed by " + name + " (" + words + ")";
 }
 
 namespace {

@@ -103,6 +103,11 @@ struct Outcome {
 
 Outcome run(const Launch& launch);
 
+// How a run ended, in words for a failure message: "exit status 1",
+// "killed by SIGSEGV (a segmentation fault)", "killed at the time limit".
+std::string describe_end(const Outcome& outcome);
+std::string describe_end(int wait_status);
+
 // Seconds on a monotonic clock, for tests that time things of their own.
 double now();
 

@@ -29,7 +29,7 @@ Outcome run_command(std::vector<std::string> argv)
 
 void expect_success(const Outcome& outcome)
 {
-    EXPECT_TRUE(outcome.exited_with(0)) << "wait status " << outcome.wait_status << "\n"
+    EXPECT_TRUE(outcome.exited_with(0)) << harness::describe_end(outcome) << "\n"
                                         << outcome.out_text() << outcome.err;
 }
 

@@ -13,18 +13,21 @@
 #include <string>
 #include <vector>
 
+#include <sys/wait.h>
+
 using harness::Launch;
 using harness::Outcome;
 using harness::Output;
 
 namespace {
 
-// The start results of a run in which the listed workers (from 1) fail to start.
-std::vector<int> start_results(const std::vector<int>& failing = {})
+// The start results of a run in which the listed workers (from 1) fail to
+// start, with that error number.
+std::vector<int> start_results(const std::vector<int>& failing, int error)
 {
     std::vector<int> results(expected::workers, 0);
     for (int worker : failing)
-        results.at(static_cast<std::size_t>(worker - 1)) = EAGAIN;
+        results.at(static_cast<std::size_t>(worker - 1)) = error;
     return results;
 }
 
@@ -53,7 +56,7 @@ std::string run_problem(const Outcome& outcome, const std::vector<int>& results,
 {
     std::string problem = expected::pairjoin_output_problem(outcome.out_text(), results, last);
     if (!outcome.exited_with(0))
-        problem += "expected exit status 0, but the wait status was " + std::to_string(outcome.wait_status) + "\n";
+        problem += "expected exit status 0, but came: " + harness::describe_end(outcome) + "\n";
     if (!outcome.err.empty())
         problem += "expected nothing on standard error, but came:\n" + outcome.err;
     return problem;
@@ -84,6 +87,7 @@ struct PairCase {
     std::vector<int> blocked = {};
     bool held_mid_line = false;           // a worker that leaves a line open waits for the other to write
     int runs = 1;                         // to a pipe, and as many to a file; the first broken one is shown
+    int start_error = EAGAIN;             // what a failing start returns, as when the thread limit is reached
 };
 
 bool uses_preload(const PairCase& c)
@@ -108,14 +112,14 @@ TEST_P(Pairjoin, WritesWholeLinesAndEndsWithThisStatus)
             run_pairjoin({.output = c.lost_to, .ignored_signals = c.ignored, .blocked_signals = c.blocked});
         EXPECT_EQ(outcome.err, "");
         EXPECT_TRUE(c.status < 0 ? outcome.killed_by(SIGPIPE) : outcome.exited_with(c.status))
-            << "expected " << (c.status < 0 ? "an end by SIGPIPE" : "exit status " + std::to_string(c.status))
-            << ", but the wait status was " << outcome.wait_status;
+            << "expected " << harness::describe_end(c.status < 0 ? W_EXITCODE(0, SIGPIPE) : W_EXITCODE(c.status, 0))
+            << ", but came: " << harness::describe_end(outcome);
         return;
     }
     std::vector<int> delays; // the slow worker's 200 ms, and none for those started before it
     for (int worker = 1; worker <= c.slow; ++worker)
         delays.push_back(worker == c.slow ? 200 : 0);
-    const std::vector<int> results = start_results(c.failing_starts);
+    const std::vector<int> results = start_results(c.failing_starts, c.start_error);
     const auto hold = c.held_mid_line ? std::vector<std::string>{"HOLD_OPEN_LINES=1"} : std::vector<std::string>{};
     for (Output output : {Output::pipe, Output::file})
         for (int run = 1; run <= c.runs; ++run) {
@@ -140,6 +144,8 @@ INSTANTIATE_TEST_SUITE_P(
     Runs, Pairjoin,
     testing::Values(PairCase{.name = "ManyOrdinaryRuns", .runs = repeated_runs},
                     PairCase{"FirstFails", {1}}, PairCase{"SecondFails", {2}}, PairCase{"AllFail", every_worker()},
+                    // A start fails with other numbers too: EPERM where a sandbox forbids the call.
+                    PairCase{.name = "FirstFailsWithEperm", .failing_starts = {1}, .start_error = EPERM},
                     // Not a failure: the summaries wait for a worker that is slow.
                     PairCase{"FirstIsSlow", {}, 1}, PairCase{"SecondIsSlow", {}, 2},
                     PairCase{"FirstFailsSecondIsSlow", {1}, 2},

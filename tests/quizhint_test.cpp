@@ -167,36 +167,55 @@ std::string as_on_terminal(const std::string& text)
     return shown;
 }
 
+// Every time in a failure counts from one moment: the prompt's first byte,
+// as feeds and windows do; with no output at all, the start.
+double clock_origin(const Outcome& outcome)
+{
+    return std::max(outcome.schedule_start, 0.0);
+}
+
+std::string seconds(double t)
+{
+    std::ostringstream shown;
+    shown << std::fixed << std::setprecision(3) << t << " s";
+    return shown.str();
+}
+
+// Said once, at the head of each failure's trace.
+std::string clock_statement(const Outcome& outcome)
+{
+    if (outcome.schedule_start <= 0)
+        return "Every time here counts from the start of the program: no output was seen.";
+    return "Every time here counts from the first byte of output (the prompt's), which came " +
+           seconds(outcome.schedule_start) + " after the start of the program.";
+}
+
 void expect_within(const Outcome& outcome, double at, Window window, const std::string& what,
                    const std::string& if_late)
 {
-    // With no output at all, times count from the start.
-    const double after_prompt = at - std::max(outcome.schedule_start, 0.0);
-    EXPECT_TRUE(after_prompt >= window.from && after_prompt <= window.to && at >= window.not_before_start)
-        << what << " came " << after_prompt << " s after the prompt and " << at << " s after the start; expected "
-        << window.from << " to " << window.to << " s after the prompt, and not before " << window.not_before_start
-        << " s after the start\n" << if_late;
-}
-
-// How the run ended, for a failure that stops before the end is checked.
-std::string ending(const Outcome& outcome)
-{
-    const int status = outcome.wait_status;
-    const std::string how = outcome.timed_out ? "killed at the time limit"
-                            : WIFEXITED(status) ? "exit status " + std::to_string(WEXITSTATUS(status))
-                            : WIFSIGNALED(status) ? std::string("ended by SIG") + sigabbrev_np(WTERMSIG(status))
-                                                  : "wait status " + std::to_string(status);
-    return "  at " + std::to_string(outcome.seconds) + " s: " + how + "\n";
+    const double came = at - clock_origin(outcome);
+    // On this clock, a part that must not come before some time after the
+    // start may come that much earlier than the prompt was late.
+    const double not_before = window.not_before_start - clock_origin(outcome);
+    const double earliest = std::max(window.from, not_before);
+    const std::string from = seconds(earliest) + (earliest > window.from && clock_origin(outcome) > 0
+                                                      ? " (" + seconds(window.not_before_start) + " after the start)"
+                                                      : "");
+    EXPECT_TRUE(came >= earliest && came <= window.to)
+        << what << " came at " << seconds(came) << "; expected from " << from << " to " << seconds(window.to) << "\n"
+        << if_late;
 }
 
 // Each piece of the output as it arrived, with its time, then the end.
 std::string arrivals(const Outcome& outcome)
 {
+    const auto at = [&](double t) { return "  at " + seconds(t - clock_origin(outcome)) + ": "; };
     std::string shown;
     for (const harness::Chunk& chunk : outcome.out)
-        shown += "  at " + std::to_string(chunk.at) + " s: " + testing::PrintToString(chunk.bytes) + "\n";
-    return (shown.empty() ? "  nothing\n" : shown) + ending(outcome);
+        shown += at(chunk.at) + testing::PrintToString(chunk.bytes) + "\n";
+    return (shown.empty() ? "  nothing\n" : shown) + at(outcome.seconds) + harness::describe_end(outcome) + "\n";
 }
+
 
 // What a row fed the quiz, and when, and where its output went: shown with
 // every failure of the row, so that a failure says what was fed.
@@ -211,7 +230,7 @@ std::string schedule(const QuizCase& c)
         {Output::full, "/dev/full"}, {Output::closed, "no descriptor at all (closed)"},
         {Output::pipe_no_reader, "a pipe whose reader has gone"}, {Output::held_pipe, "a full one-page pipe"}};
     std::ostringstream shown;
-    shown << "the run " << c.name << ": input from " << inputs.at(c.input);
+    shown << "The run " << c.name << ": input from " << inputs.at(c.input);
     for (const Feed& feed : c.feeds) {
         const std::string text = feed.text.size() > 40 ? feed.text.substr(0, 40) + "..." : feed.text;
         shown << (c.input == Input::file ? ", holding " : ", typed: ") << testing::PrintToString(text);
@@ -245,7 +264,7 @@ std::string schedule(const QuizCase& c)
         for (const std::string& arg : c.start.argv)
             shown << " " << (arg == QUIZHINT_PATH ? std::string("quizhint") : arg);
     }
-    return shown.str() + " (times count from the prompt's first byte)";
+    return shown.str();
 }
 
 // How late this test's own timers woke while a row ran: a 10 ms sleep, over
@@ -314,10 +333,10 @@ void expect_output(const Outcome& outcome, const std::vector<Part>& expected, co
 
 void expect_end(const Outcome& outcome, Window run_time, int status, const std::string& if_late)
 {
-    EXPECT_FALSE(outcome.timed_out);
-    EXPECT_TRUE(status < 0 ? outcome.killed_by(-status) : outcome.exited_with(status))
-        << "expected " << (status < 0 ? "an end by signal " : "exit status ") << (status < 0 ? -status : status)
-        << ", but the wait status was " << outcome.wait_status;
+    const bool as_expected = status < 0 ? outcome.killed_by(-status) : outcome.exited_with(status);
+    EXPECT_TRUE(as_expected && !outcome.timed_out)
+        << "expected " << harness::describe_end(status < 0 ? W_EXITCODE(0, -status) : W_EXITCODE(status, 0))
+        << ", but came: " << harness::describe_end(outcome);
     EXPECT_EQ(outcome.err, "");
     expect_within(outcome, outcome.seconds, run_time, "end of the run", if_late);
 }
@@ -618,7 +637,6 @@ TEST_P(Quiz, WritesExactlyThisOnTime)
     auto short_answer = std::async(c.in_constant_memory ? std::launch::async : std::launch::deferred, [&] {
         return c.in_constant_memory ? run_quiz(from_file("", answer, right, false)) : Outcome{};
     });
-    SCOPED_TRACE(schedule(c));
     // As a pipeline's other processes are, in a shell without job control.
     const pid_t member = c.shares_group ? start_witness(harness::now() + delay + 2) : 0;
     ASSERT_GE(member, 0);
@@ -626,6 +644,7 @@ TEST_P(Quiz, WritesExactlyThisOnTime)
     auto timers = std::async(std::launch::async, watch_timers, std::cref(ran));
     const Outcome outcome = run_quiz(c, member);
     ran = true;
+    SCOPED_TRACE(clock_statement(outcome) + " " + schedule(c));
     const std::string if_late = when_late(c.name, timers.get());
     int member_status = 0;
     EXPECT_TRUE(member == 0 || (waitpid(member, &member_status, 0) == member && member_status == 0))
@@ -740,7 +759,8 @@ TEST_P(OrphanedReminder, SignalsNobodyElse)
                             std::string("HOLD_DEATH_SIGNAL_MS=") + c.hold_death_signal_ms,
                             "ASAN_OPTIONS=verify_asan_link_order=0"};
     const Outcome quiz = harness::run(launch);
-    ASSERT_TRUE(quiz.killed_by(c.ended_by)) << "wait status " << quiz.wait_status;
+    ASSERT_TRUE(quiz.killed_by(c.ended_by))
+        << "expected the quiz " << harness::describe_end(W_EXITCODE(0, c.ended_by)) << ", but came: " << harness::describe_end(quiz);
 
     const pid_t taker = start_witness(start + delay + 2, quiz.pid);
     const auto reaped = reap_all_children(start + delay + 4);
