@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
 #include <map>
 #include <stdexcept>
 
@@ -259,7 +260,7 @@ void set_disposition(int signal_number, void (*handler)(int))
     const char* directory = launch.directory.c_str();
     if (*directory != '\0' && chdir(directory) != 0)
         _exit(127);
-    if (p.terminal_slave >= 0) {
+    if (launch.controlling_terminal) {
         setsid();
         ioctl(p.terminal_slave, TIOCSCTTY, 0);
     } else {
@@ -398,6 +399,7 @@ struct Session {
     bool reaped = false;
     int pidfd = -1;         // readable once the program has ended
     off_t file_offset = 0;
+    std::map<pid_t, double> run_delays; // the last seen of each process
     Outcome outcome;
 };
 
@@ -409,6 +411,45 @@ bool output_seen(const Launch& launch)
 bool reading_pipe(const Session& s)
 {
     return s.launch.output == Output::pipe || (s.launch.output == Output::held_pipe && s.released);
+}
+
+// The children of a single-threaded process, as the kernel lists them.
+std::vector<pid_t> children_of(pid_t parent)
+{
+    const std::string path = "/proc/" + std::to_string(parent) + "/task/" + std::to_string(parent) + "/children";
+    std::vector<pid_t> found;
+    std::ifstream listed(path);
+    for (pid_t child = 0; listed >> child;)
+        found.push_back(child);
+    return found;
+}
+
+// Seconds a process has waited, runnable, for a processor (the second field
+// of /proc/PID/schedstat, in nanoseconds), or -1 once it is gone. A zombie
+// still has it, until it is reaped.
+double run_delay(pid_t pid)
+{
+    std::ifstream schedstat("/proc/" + std::to_string(pid) + "/schedstat");
+    unsigned long long ran = 0;
+    unsigned long long waited = 0;
+    return schedstat >> ran >> waited ? static_cast<double>(waited) / 1e9 : -1;
+}
+
+// Looks at how long the program and its children have waited for a
+// processor so far. Each time the harness wakes, and before the program is
+// reaped: a child that the program reaps at once may never be seen.
+void note_run_delays(Session& s)
+{
+    if (s.reaped)
+        return;
+    std::vector<pid_t> processes = children_of(s.pid);
+    processes.push_back(s.pid);
+    for (pid_t pid : processes)
+        if (const double waited = run_delay(pid); waited >= 0)
+            s.run_delays[pid] = std::max(s.run_delays[pid], waited);
+    s.outcome.waited_for_processor = 0;
+    for (const auto& [pid, waited] : s.run_delays)
+        s.outcome.waited_for_processor += waited;
 }
 
 // The first child of a single-threaded process, or -1 if it has none.
@@ -599,6 +640,7 @@ void run_session(Session& s)
             s.schedule_start = s.outcome.out.front().at;
         feed_input(s, schedule_time(s, t));
         send_signals(s, schedule_time(s, t));
+        note_run_delays(s);
         reap(s, t);
         watch_held_pipe(s, t);
         if (s.reaped && (s.launch.until_reaped || !streams_open(s) || t > s.launch.time_limit + 5))
@@ -610,6 +652,12 @@ void run_session(Session& s)
 }
 
 } // namespace
+
+std::string program_under_test(const char* variable, const char* built)
+{
+    const char* named = std::getenv(variable);
+    return named != nullptr && *named != '\0' ? named : built;
+}
 
 Outcome run(const Launch& launch)
 {

@@ -39,9 +39,13 @@ std::string comma_separated(const std::vector<int>& numbers)
     return list;
 }
 
+// The pairjoin this test runs: the one it was built with, or another build
+// that PAIRJOIN_UNDER_TEST names (scripts/replay runs a row on a learner's).
+const std::string pairjoin = harness::program_under_test("PAIRJOIN_UNDER_TEST", PAIRJOIN_PATH);
+
 Outcome run_pairjoin(Launch launch, const std::vector<int>& results = {}, const std::vector<int>& delays = {})
 {
-    launch.argv = {PAIRJOIN_PATH};
+    launch.argv = {pairjoin};
     launch.input = harness::Input::closed;
     if (!results.empty() || !delays.empty() || !launch.extra_env.empty())
         launch.extra_env.insert(launch.extra_env.end(),

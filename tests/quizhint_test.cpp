@@ -8,7 +8,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <atomic>
 #include <csignal>
 #include <cstdint>
 #include <fstream>
@@ -90,24 +89,28 @@ struct Part {
     Window window;
 };
 
+// The quiz this test runs: the one it was built with, or another build
+// that QUIZHINT_UNDER_TEST names (scripts/replay runs a row on a learner's).
+const std::string quizhint = harness::program_under_test("QUIZHINT_UNDER_TEST", QUIZHINT_PATH);
+
 // How the program is started: plainly, or with something inherited that
 // could keep the reminder's signal from arriving or end the run early, or
 // through a shell, or with a fault injected.
 Launch inheriting(std::vector<int> ignored, std::vector<int> blocked = {}, std::vector<int> pending = {})
 {
-    return {.argv = {QUIZHINT_PATH}, .ignored_signals = ignored, .blocked_signals = blocked,
+    return {.argv = {quizhint}, .ignored_signals = ignored, .blocked_signals = blocked,
             .pending_signals = pending};
 }
 const Launch plain = inheriting({});
 Launch through_shell(const std::string& script)
 {
-    return {.argv = {"/bin/sh", "-c", script, QUIZHINT_PATH}};
+    return {.argv = {"/bin/sh", "-c", script, quizhint}};
 }
 // strace makes every fork fail, as one does when the process limit is
 // reached. LeakSanitizer cannot look into a traced process; the other rows
 // look for leaks.
 const Launch fork_fails{.argv = {STRACE_PATH, "-qq", "-o/dev/null", "--inject=fork,vfork,clone,clone3:error=EAGAIN",
-                                 QUIZHINT_PATH},
+                                 quizhint},
                         .extra_env = {"ASAN_OPTIONS=detect_leaks=0"}};
 
 // A negative status: killed by that signal.
@@ -259,58 +262,53 @@ std::string schedule(const QuizCase& c)
         shown << "; started with " << named(c.start.blocked_signals) << " blocked";
     if (!c.start.pending_signals.empty())
         shown << " and " << named(c.start.pending_signals) << " pending";
-    if (c.start.argv.size() > 1 || c.start.argv[0] != QUIZHINT_PATH) {
+    if (c.start.argv.size() > 1 || c.start.argv[0] != quizhint) {
         shown << "; started as:";
         for (const std::string& arg : c.start.argv)
-            shown << " " << (arg == QUIZHINT_PATH ? std::string("quizhint") : arg);
+            shown << " " << (arg == quizhint ? std::string("quizhint") : arg);
     }
     return shown.str();
 }
 
-// How late this test's own timers woke while a row ran: a 10 ms sleep, over
-// and over, measured against the clock. When they woke late, the machine
-// was too busy to run anything on time, the program included.
-struct Lateness {
-    double worst = 0;
-    double mean = 0;
-};
-
-Lateness watch_timers(const std::atomic<bool>& done)
+// Microseconds during which some task on this machine waited, runnable, for
+// a processor (the kernel's pressure stall information), or -1 where the
+// kernel does not keep it.
+double processor_pressure()
 {
-    constexpr double nap = 0.010;
-    Lateness seen;
-    double total = 0;
-    int naps = 0;
-    while (!done) {
-        const double before = harness::now();
-        usleep(static_cast<useconds_t>(nap * 1e6));
-        const double overslept = harness::now() - before - nap;
-        seen.worst = std::max(seen.worst, overslept);
-        total += overslept;
-        ++naps;
-    }
-    seen.mean = naps > 0 ? total / naps : 0;
-    return seen;
+    std::ifstream pressure("/proc/pressure/cpu");
+    std::string word;
+    while (pressure >> word)
+        if (word.rfind("total=", 0) == 0)
+            return std::stod(word.substr(6));
+    return -1;
 }
 
-// Added to a timing failure: how busy the machine was, and how to run the
-// row again alone.
-// A sleeping timer is woken first by the scheduler, so it can wake on time
-// while a busy machine still holds the program up: more runnable work than
-// cores (the load average) counts as busy too.
-std::string when_late(const std::string& row, Lateness timers)
+// Added to a timing failure: whether the machine held the program up, and
+// how to run the row again alone. What counts is the time the quiz's own
+// processes waited, runnable, for a processor; how often any task on the
+// machine waited, and the load average, say how busy it was.
+std::string when_late(const std::string& row, const Outcome& outcome, double pressure_before, double seconds_ran)
 {
     double load = 0;
     std::ifstream("/proc/loadavg") >> load;
     const unsigned cores = std::thread::hardware_concurrency();
-    const char* verdict = timers.worst >= 0.1 ? "Sleeps that wake this late mean a busy machine, not a broken program."
-                          : load > cores      ? "The machine had more work than cores: if the row passes alone, "
-                                                "the load held it up."
-                                              : "The machine kept time, so look at the program.";
+    const double pressure = processor_pressure();
+    const double stalled = pressure_before >= 0 && pressure >= 0 && seconds_ran > 0
+                               ? (pressure - pressure_before) / 1e6 / seconds_ran
+                               : -1;
+    const bool held_up = outcome.waited_for_processor >= 0.1;
+    const char* verdict = held_up ? "The machine held the program up, not the program itself."
+                          : stalled >= 0.5 || load > cores
+                              ? "The machine was busy: if the row passes alone, the load held it up."
+                              : "The machine kept time, so look at the program.";
     std::ostringstream note;
-    note << std::fixed << std::setprecision(1) << "While this row ran, the test's own 10 ms sleeps woke up to "
-         << timers.worst * 1000 << " ms late (" << timers.mean * 1000 << " ms on average); the load average was "
-         << std::setprecision(2) << load << " on " << cores << " cores. " << verdict << " Run the row alone:\n"
+    note << std::fixed << std::setprecision(2) << "While this row ran, the quiz's processes waited "
+         << outcome.waited_for_processor << " s in all for a processor";
+    if (stalled >= 0)
+        note << std::setprecision(0) << ", some task on the machine waited for one " << stalled * 100
+             << "% of the time" << std::setprecision(2);
+    note << ", and the load average was " << load << " on " << cores << " cores. " << verdict
+         << " Run the row alone:\n"
          << "  ctest --test-dir " << TESTS_BUILD_DIR << " -R 'Quiz.*/" << row << "( |$)' --output-on-failure";
     return note.str();
 }
@@ -424,6 +422,14 @@ QuizCase huge(const std::string& name, char fill, const std::string& tail, const
     return c;
 }
 
+// Started with the terminal as its controlling terminal, as a shell starts
+// a job, so that Ctrl-C typed there signals it.
+Launch at_its_terminal(Launch start)
+{
+    start.controlling_terminal = true;
+    return start;
+}
+
 QuizCase sharing_its_group(QuizCase c)
 {
     c.shares_group = true;
@@ -531,10 +537,11 @@ std::vector<QuizCase> quiz_cases()
           {1.7 * early, reminder_signal},
           to_group(2.5 * early, SIGCONT)}},
         {"CtrlCEndsTheRun", Input::terminal, {{early, "\x03"}}, never, pipe_out, {{prompt, at_start}},
-         soon_after(early), plain, killed_by_sigint},
+         soon_after(early), at_its_terminal(plain), killed_by_sigint},
         // Unless SIGINT came ignored, as to a background job: that is kept.
         {"CtrlCIgnoredAsInherited", Input::terminal, {{early, "\x03"}}, late, pipe_out,
-         {{prompt, at_start}, {hint, at_hint}, {wrong, soon_after(late)}}, soon_after(late), inheriting({SIGINT})},
+         {{prompt, at_start}, {hint, at_hint}, {wrong, soon_after(late)}}, soon_after(late),
+         at_its_terminal(inheriting({SIGINT}))},
         // On a terminal the number needs a character or the end of input
         // after it: one ^D hands over the digits, a second one ends the input.
         {"NumberThenTwoEndsOfInputFromTerminal", Input::terminal, {{early, answer + "\x04"}, {2 * early, "\x04"}},
@@ -559,7 +566,7 @@ std::vector<QuizCase> quiz_cases()
         {"FailedFork", pipe_in, {}, never, pipe_out, {}, {0, 1.0}, fork_fails, 1},
     };
     QuizCase with_arguments = answered_in_time("ArgumentsIgnored", pipe_in, pipe_out, line, right, false);
-    with_arguments.start.argv = {QUIZHINT_PATH, another, "--help"};
+    with_arguments.start.argv = {quizhint, another, "--help"};
     cases.push_back(with_arguments);
     // As a person sees it on a terminal: the typed answer is echoed after
     // the hint's closing parenthesis (the echo is part of what is expected).
@@ -640,12 +647,11 @@ TEST_P(Quiz, WritesExactlyThisOnTime)
     // As a pipeline's other processes are, in a shell without job control.
     const pid_t member = c.shares_group ? start_witness(harness::now() + delay + 2) : 0;
     ASSERT_GE(member, 0);
-    std::atomic<bool> ran{false};
-    auto timers = std::async(std::launch::async, watch_timers, std::cref(ran));
+    const double pressure_before = processor_pressure();
+    const double started = harness::now();
     const Outcome outcome = run_quiz(c, member);
-    ran = true;
     SCOPED_TRACE(clock_statement(outcome) + " " + schedule(c));
-    const std::string if_late = when_late(c.name, timers.get());
+    const std::string if_late = when_late(c.name, outcome, pressure_before, harness::now() - started);
     int member_status = 0;
     EXPECT_TRUE(member == 0 || (waitpid(member, &member_status, 0) == member && member_status == 0))
         << "another process in the quiz's process group got the quiz's signal";
@@ -744,7 +750,7 @@ TEST_P(OrphanedReminder, SignalsNobodyElse)
     const double start = harness::now();
 
     Launch launch;
-    launch.argv = {QUIZHINT_PATH};
+    launch.argv = {quizhint};
     launch.output = c.output;
     launch.kill_at = c.kill_at;
     launch.until_reaped = true;
