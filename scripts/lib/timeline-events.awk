@@ -153,12 +153,26 @@ function clone_call(id, t, text, name, result,    thread) {
 }
 
 # A kill that worked is drawn when its signal arrives, as one arrow.
-function kill_call(id, t, text, args, result,    n, parts, sig, target) {
-    n = split(args, parts, /, */)
-    sig = signal_of(parts[n]); target = parts[n - 1]
-    if (result == "0") { sent_at[id, sig] = t; sent_to[id, sig] = target; unmatched[id, sig] = t }
-    else say(t, id, "send-failed", f("signal", sig) f("target", target) f("result", result))
+function kill_call(id, t, text, args, result,    sig) {
+    sig = kill_signal(args)
+    if (result != "0") say(t, id, "send-failed", f("signal", sig) f("target", kill_target(args)) f("result", result))
+    else if ((id, sig) in arrived_early) delete arrived_early[id, sig]
+    else sent(id, sig, kill_target(args), t)
     if (all) say_call(t, id, text)
+}
+# kill(PID, SIG), tkill(TID, SIG), tgkill(TGID, TID, SIG)
+function kill_signal(args) { sub(/.*, */, "", args); return signal_of(args) }
+function kill_target(args) { sub(/, *[^,]*$/, "", args); sub(/.*, */, "", args); return args }
+function sent(id, sig, target, t) { sent_at[id, sig] = t; sent_to[id, sig] = target; unmatched[id, sig] = t }
+# strace may write a signal's arrival between the two halves of the kill
+# that sent it, before the kill's result: the send is that open kill.
+function sent_by_open_kill(from, sig,    args) {
+    if (!(from in pending)) return 0
+    args = pending[from]
+    if (!sub(/^(kill|tkill|tgkill)\(/, "", args) || kill_signal(args) != sig) return 0
+    sent(from, sig, kill_target(args), pending_t[from])
+    arrived_early[from, sig] = 1
+    return 1
 }
 
 # The end of a handler: the call it broke off ends with EINTR, or is
@@ -247,7 +261,7 @@ function continued(id, t, from) {
 
 function arrives(id, t, sig, act, from,    fields) {
     fields = f("signal", sig) f("action", act) f("from", from)
-    if ((from, sig) in sent_at) {
+    if (sent_by_open_kill(from, sig) || (from, sig) in sent_at) {
         delete unmatched[from, sig]
         # Drawn when it was sent, with the time it took to arrive.
         emit(sent_at[from, sig], id, "signal", fields f("outside", 0) f("ms", sprintf("%.1f", (t - sent_at[from, sig]) * 1000)))
@@ -276,7 +290,8 @@ rest ~ /<unfinished \.\.\.>$/ { sub(/ <unfinished \.\.\.>$/, "", rest); pending[
 rest ~ /^<\.\.\. [a-z0-9_]+ resumed>/ {
     sub(/^<\.\.\. [a-z0-9_]+ resumed>/, "", rest)
     # Without -T, the end of a call that was cut in two is when it resumed.
-    call(id, pending_t[id], d > t - pending_t[id] ? d : t - pending_t[id], pending[id] rest)
+    text = pending[id] rest; delete pending[id]
+    call(id, pending_t[id], d > t - pending_t[id] ? d : t - pending_t[id], text)
     next
 }
 rest ~ /^execve\(/ {
