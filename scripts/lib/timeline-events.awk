@@ -207,7 +207,7 @@ function sigprocmask_call(id, t, args,    parts, how) {
 # Reads and writes of the standard streams.
 function read_write_call(id, t, d, name, args, result, again,    fd, data) {
     fd = first_arg(args)
-    if (fd > 2) return
+    if (fd + 0 > 2) return
     data = args; sub(/^[0-9]+, /, "", data); sub(/, [0-9]+$/, "", data)
     if (name == "read" && blocked(d) && !again) say(t, id, "wait-read", "")
     say(when_done(t, d), id, name, f("fd", fd) f("data", data) f("result", result) f("failed", result ~ /^-1/))
