@@ -26,6 +26,18 @@ $4 == "lane" {
 function name_of(id) { return id in short ? short[id] : id }
 function set_words(i) { return v(i, "set") == "" ? "nothing" : v(i, "set") }
 function sender(i) { return v(i, "from") == "kernel" ? "the kernel" : v(i, "from") }
+# The processes outside the picture that sent signals, and what the tool
+# knows of each: the one that ran scripts/timeline, or only that it is
+# not one of the traced processes.
+function find_outsiders(    i, from) {
+    for (i = 1; i <= n; i++) {
+        from = v(i, "from")
+        if (kind[i] != "signal" || !flag(i, "outside") || from == "kernel" || from == "?" || (from in known)) continue
+        known[from] = 1
+        outsider[++outsiders] = from
+        outsider_is[from] = flag(i, "caller") ? "the process that ran scripts/timeline" : "not one of the traced processes"
+    }
+}
 
 # The words for an event.
 function words(i,    k, s) {
@@ -73,7 +85,7 @@ function io_words(i) {
 # An arrow's label: the signal, what it does, and how long it took to
 # arrive, when the arrow starts at its kill.
 function signal_words(i,    s) {
-    if (v(i, "action") == "continue") return "SIG" v(i, "signal") ", continues"
+    if (v(i, "action") == "continue") return "SIG" v(i, "signal")
     s = "SIG" v(i, "signal") (v(i, "action") == "handler" ? " to handler" : "")
     return v(i, "ms") == "" ? s : s ", " v(i, "ms") " ms"
 }
@@ -154,6 +166,7 @@ function terminal(    i, s, a, b, from, gap, last) {
         }
         print_row(s)
     }
+    for (i = 1; i <= outsiders; i++) print "from " outsider[i] ": outside the picture, " outsider_is[outsider[i]]
 }
 
 function quoted(s) { gsub(/;/, ",", s); gsub(/#/, "no. ", s); return s }
@@ -175,10 +188,12 @@ function mermaid_diagram(    i, outside, gap, last) {
         else if (kind[i] == "signal") printf "    %s->>%s: %s\n", part(v(i, "from")), part(who[i]), quoted(text[i])
         else printf "    Note over %s: %.3f s, %s\n", part(who[i]), at[i], quoted(text[i])
     }
+    for (i = 1; i <= outsiders; i++) printf "    Note over outside: %s, %s\n", outsider[i], outsider_is[outsider[i]]
 }
 
 END {
     fold_held_writes()
+    find_outsiders()
     for (i = 1; i <= n; i++) text[i] = words(i)
     if (mermaid) mermaid_diagram()
     else terminal()

@@ -17,8 +17,10 @@
 #   carried-on, eintr (call): a broken-off call made again, or ended
 #   send-failed (signal, target, result); never-arrives (signal, target)
 #   signal      signal, action (handler, default, continue), from (an id,
-#               kernel, or ?), outside (1: from no lane), ms (when drawn
-#               at its kill: how long it took to arrive)
+#               kernel, or ?), outside (1: from no lane), caller (1: from
+#               the process that ran scripts/timeline, whose id it gives
+#               as caller=ID), ms (when drawn at its kill: how long it
+#               took to arrive)
 #   stopped     known (1: strace saw the stop; 0: only the continue)
 #   ignored     signal
 #   end         status, or signal (killed by it)
@@ -248,6 +250,9 @@ function delivered(id, t, info,    sig, from, code, act) {
         made_again_quietly(id)
     } else arrives(id, t, sig, act, from)
 }
+# Who sent a signal: a lane, or a process outside the picture, which may
+# be the one that ran scripts/timeline.
+function sender(from, outside) { return f("from", from) f("outside", outside) (outside && from == caller ? f("caller", 1) : "") }
 
 function continued(id, t, from) {
     # strace sees no stop, only the continue; a sleep cut short tells
@@ -255,17 +260,17 @@ function continued(id, t, from) {
     if (stopped_at[id] == "" && stop_estimate != "" && stop_estimate < t) stopped_at[id] = stop_estimate
     emit(stopped_at[id] != "" ? stopped_at[id] : t, id, "stopped", f("known", stopped_at[id] != ""))
     stopped_at[id] = ""
-    emit(t, id, "signal", f("signal", "CONT") f("action", "continue") f("from", from) f("outside", !(from in seen)))
+    emit(t, id, "signal", f("signal", "CONT") f("action", "continue") sender(from, !(from in seen)))
     made_again_quietly(id)
 }
 
 function arrives(id, t, sig, act, from,    fields) {
-    fields = f("signal", sig) f("action", act) f("from", from)
+    fields = f("signal", sig) f("action", act)
     if (sent_by_open_kill(from, sig) || (from, sig) in sent_at) {
         delete unmatched[from, sig]
         # Drawn when it was sent, with the time it took to arrive.
-        emit(sent_at[from, sig], id, "signal", fields f("outside", 0) f("ms", sprintf("%.1f", (t - sent_at[from, sig]) * 1000)))
-    } else emit(t, id, "signal", fields f("outside", 1))
+        emit(sent_at[from, sig], id, "signal", fields sender(from, 0) f("ms", sprintf("%.1f", (t - sent_at[from, sig]) * 1000)))
+    } else emit(t, id, "signal", fields sender(from, 1))
     if (act != "handler") return
     in_handler[id] = 1
     # A call that a stop broke off and that was not yet made again when
