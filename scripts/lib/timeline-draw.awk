@@ -1,10 +1,11 @@
 # SPDX-License-Identifier: MIT
 # Draws the events that timeline-events.awk found, sorted by time: lanes of
 # text for a terminal, 80 columns wide, or with mermaid=1 a Mermaid
-# sequenceDiagram. With all=1 (every call, as strace wrote it), a lane's
-# text runs on past its column, and the line past 80. Every phrase of the
-# picture is worded here, from an event's kind and fields. Reads them all
-# first, so that a lane's calls that belong together can be told as one.
+# sequenceDiagram. With all=1 (every call and signal, as strace wrote
+# it), a lane's text runs on past its column, and the line past 80. Every
+# phrase of the picture is worded here, from an event's kind and fields.
+# Reads them all first, so that a lane's calls that belong together can
+# be told as one.
 BEGIN { FS = "\t"; width = 80; margin = 8 }
 
 # An event's fields, NAME=VALUE after its kind, as field[key, NAME].
@@ -42,7 +43,7 @@ function find_outsiders(    i, from) {
 # The words for an event.
 function words(i,    k, s) {
     k = kind[i]
-    if (k == "call") s = v(i, "line")
+    if (v(i, "line") != "") s = v(i, "line")
     else if (k == "fork") s = flag(i, "thread") ? "starts a thread" : "fork"
     else if (k == "fails") s = v(i, "call") " fails: " v(i, "result")
     else if (k == "action") s = action_words(i)
@@ -118,7 +119,8 @@ function put(row, col, s) {
 function col(id) { return margin + (column_of[id] - 1) * lane_width }
 function fit(s) { return !all && length(s) > lane_width - 1 ? substr(s, 1, lane_width - 4) "..." : s }
 function dashes(count,    s) { s = ""; while (count-- > 0) s = s "-"; return s }
-function is_mark(i) { return kind[i] == "stopped" || kind[i] == "ignored" }
+# A mark tells what the picture saw; strace's own line, where kept, stands alone.
+function is_mark(i) { return (kind[i] == "stopped" || kind[i] == "ignored") && v(i, "line") == "" }
 
 # A row: a bar in every lane that is alive, then what happens in it.
 function row(t,    s, i) {

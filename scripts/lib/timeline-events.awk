@@ -6,7 +6,8 @@
 # fields alone. Kinds, with their fields (a child, thread or from is a
 # lane's id; handler=1 marks a call made by a signal handler):
 #   lane        role; at time -1, in the lane's place
-#   call        line: strace's own line for a call (all=1 keeps every call)
+#   strace      line: strace's own line, for a call, or a signal that
+#               arrives (all=1 keeps every one)
 #   fork        child, thread (1: a thread)
 #   fails       call, result: a clone that failed
 #   action      signal, action (ignore, default, handler), restart (1: SA_RESTART)
@@ -24,6 +25,7 @@
 #   stopped     known (1: strace saw the stop; 0: only the continue)
 #   ignored     signal
 #   end         status, or signal (killed by it)
+# With all=1, a stop and an end carry strace's own line too, as line.
 # scripts/timeline sorts the events and hands them to timeline-draw.awk.
 
 # What the tool knows of the two programs, and nothing else in it does:
@@ -47,7 +49,8 @@ function emit(t, id, kind, fields) {
 function f(name, value) { return "\t" name "=" value }
 # An event in a lane; a handler's own calls are marked as the handler's.
 function say(t, id, kind, fields) { emit(t, id, kind, fields (in_handler[id] ? f("handler", 1) : "")) }
-function say_call(t, id, text, n) { say(t, id, "call", f("line", shorten(text, n == "" ? 200 : n))) }
+# strace's own line, kept with all=1.
+function say_strace(t, id, text, n) { say(t, id, "strace", f("line", shorten(text, n == "" ? 200 : n))) }
 
 function shorten(s, n) { return length(s) > n ? substr(s, 1, n - 3) "..." : s }
 # A signal set as strace writes it, [USR1 CHLD], as its members: USR1 CHLD.
@@ -121,7 +124,7 @@ function call(id, t, d, text,    name, args, result, again) {
     else {
         # The main thread's writes, where a summary may tell which workers started.
         if (name == "write" && id == main) summaries = summaries args
-        if (all) say_call(when_done(t, d), id, text)
+        if (all) say_strace(when_done(t, d), id, text)
         else if (name == "rt_sigprocmask") sigprocmask_call(id, t, args)
         else if (name == "read" || name == "write") read_write_call(id, t, d, name, args, result, again)
         else if (name ~ /nanosleep/) sleep_call(id, t, text)
@@ -133,7 +136,7 @@ function call(id, t, d, text,    name, args, result, again) {
 # Broken off by a signal or a stop; what follows tells which.
 function broken_off(id, t, d, text, name, args, again,    n, ts) {
     restart_to(id, "interrupted", name)
-    if (all) say_call(t + d, id, text)
+    if (all) say_strace(t + d, id, text)
     else if (name ~ /^(read|wait4|clock_nanosleep|nanosleep)$/ && !again) waits(t, id, name, args)
     n = timespecs(text, ts)
     if (name ~ /nanosleep/ && n >= 2) stopped_at[id] = stop_estimate = t + ts[1] - ts[n]
@@ -150,7 +153,7 @@ function clone_call(id, t, text, name, result,    thread) {
     if (result !~ /^[0-9]+$/) { say(t, id, "fails", f("call", name) f("result", result)); return }
     thread = text ~ /CLONE_THREAD/
     new_lane(result, id, thread)
-    if (all) say_call(t, id, text, 120)
+    if (all) say_strace(t, id, text, 120)
     emit(t, id, "fork", f("child", result) f("thread", thread))
 }
 
@@ -160,7 +163,7 @@ function kill_call(id, t, text, args, result,    sig) {
     if (result != "0") say(t, id, "send-failed", f("signal", sig) f("target", kill_target(args)) f("result", result))
     else if ((id, sig) in arrived_early) delete arrived_early[id, sig]
     else sent(id, sig, kill_target(args), t)
-    if (all) say_call(t, id, text)
+    if (all) say_strace(t, id, text)
 }
 # kill(PID, SIG), tkill(TID, SIG), tgkill(TGID, TID, SIG)
 function kill_signal(args) { sub(/.*, */, "", args); return signal_of(args) }
@@ -181,7 +184,7 @@ function sent_by_open_kill(from, sig,    args) {
 # carried on.
 function sigreturn_call(id, t, text, result,    broken) {
     in_handler[id] = 0
-    if (all) say_call(t, id, text)
+    if (all) say_strace(t, id, text)
     broken = restart_is(id, "interrupted") ? restart_call[id] : ""
     if (result ~ /EINTR/) { say(t, id, "eintr", f("call", broken)); if (broken != "") restart_to(id, "", "") }
     else if (broken != "") restart_to(id, "carried-on", broken)
@@ -192,7 +195,7 @@ function sigaction_call(id, t, text, args,    parts, sig) {
     sig = signal_of(parts[1])
     if (parts[2] != "NULL")
         action[id, sig] = args ~ /sa_handler=SIG_IGN/ ? "ignore" : args ~ /sa_handler=SIG_DFL/ ? "default" : "handler"
-    if (all) say_call(t, id, text)
+    if (all) say_strace(t, id, text)
     else if (sig !~ /^RT/ && parts[2] != "NULL")
         say(t, id, "action", f("signal", sig) f("action", action[id, sig]) f("restart", args ~ /SA_RESTART/))
 }
@@ -244,6 +247,7 @@ function delivered(id, t, info,    sig, from, code, act) {
     code = info; sub(/.*si_code=/, "", code); sub(/[,}].*/, "", code)
     act = (id, sig) in action ? action[id, sig] : "default"
     if (code == "SI_KERNEL") from = "kernel"
+    if (all) emit(t, id, "strace", f("line", shorten(info, 200)))
     if (sig == "CONT") continued(id, t, from)
     else if (act == "ignore" || (act == "default" && !fatal_by_default(sig))) {
         emit(t, id, "ignored", f("signal", sig))
@@ -286,10 +290,11 @@ BEGIN { FS = " " }
     new_lane(id, "", 0)
     d = 0
     if (match(rest, / <[0-9.]+>$/)) { d = substr(rest, RSTART + 2, RLENGTH - 3) + 0; rest = substr(rest, 1, RSTART - 1) }
+    own_line = all ? f("line", rest) : ""
 }
-rest ~ /^\+\+\+ exited with / { s = rest; sub(/.*with /, "", s); sub(/ .*/, "", s); emit(t, id, "end", f("status", s)); next }
-rest ~ /^\+\+\+ killed by / { s = rest; sub(/.*by /, "", s); sub(/ .*/, "", s); emit(t, id, "end", f("signal", signal_of(s))); next }
-rest ~ /^--- stopped by / { emit(t, id, "stopped", f("known", 1)); stopped_at[id] = ""; next }
+rest ~ /^\+\+\+ exited with / { s = rest; sub(/.*with /, "", s); sub(/ .*/, "", s); emit(t, id, "end", f("status", s) own_line); next }
+rest ~ /^\+\+\+ killed by / { s = rest; sub(/.*by /, "", s); sub(/ .*/, "", s); emit(t, id, "end", f("signal", signal_of(s)) own_line); next }
+rest ~ /^--- stopped by / { emit(t, id, "stopped", f("known", 1) own_line); stopped_at[id] = ""; next }
 rest ~ /^--- SIG/ { delivered(id, t, rest); next }
 rest ~ /<unfinished \.\.\.>$/ { sub(/ <unfinished \.\.\.>$/, "", rest); pending[id] = rest; pending_t[id] = t; next }
 rest ~ /^<\.\.\. [a-z0-9_]+ resumed>/ {
@@ -301,7 +306,7 @@ rest ~ /^<\.\.\. [a-z0-9_]+ resumed>/ {
 }
 rest ~ /^execve\(/ {
     if (program == "") { program = rest; sub(/^execve\("/, "", program); sub(/".*/, "", program); sub(/.*\//, "", program); main = id }
-    if (all) say_call(t, id, rest)
+    if (all) say_strace(t, id, rest)
     next
 }
 { call(id, t, d, rest) }
