@@ -108,7 +108,7 @@ results() {
 grade() {
     fields=$(read_data "$1") || return 1
     run=$(results "$2") || return 1
-    { printf '%s\n' "$fields"; printf '%s\n' "$run" | sed 's/^/result\t/'; } | awk -F '\t' '
+    { printf '%s\n' "$fields"; printf '%s\n' "$run" | awk '{ print "result\t" $0 }'; } | awk -F '\t' '
         $1 == "group" { group[++groups] = $2 }
         $1 == "row" { row[$2, ++rows[$2]] = $3 }
         $1 == "result" { status[$3] = $2 }
