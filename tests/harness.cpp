@@ -17,6 +17,7 @@
 #include <poll.h>
 #include <sys/ioctl.h>
 #include <sys/mman.h>
+#include <sys/prctl.h>
 #include <sys/resource.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
@@ -659,6 +660,59 @@ std::string program_under_test(const char* variable, const char* built)
     return named != nullptr && *named != '\0' ? named : built;
 }
 
+bool replaying()
+{
+    const char* replay = std::getenv("REPLAY");
+    return replay != nullptr && *replay != '\0';
+}
+
+std::string replay_command(const std::string& row, const std::string& program)
+{
+    return std::string(TESTS_SOURCE_DIR "/scripts/replay ") + row + " --program " + program;
+}
+
+namespace {
+
+// The log that REPLAY_TRACE names, or "".
+std::string trace_log()
+{
+    const char* log = std::getenv("REPLAY_TRACE");
+    return log != nullptr && replaying() ? log : "";
+}
+
+// The command line under strace. With -DD the tracer is the program's
+// grandchild, in a process group of its own: the program keeps its own
+// process id and group, so that the row's signals, to it or to its group,
+// reach it and not the tracer.
+std::vector<std::string> under_strace(const std::vector<std::string>& argv, const std::string& log)
+{
+    std::vector<std::string> traced = {STRACE_PATH, "-DD", "-f", "-ttt", "-T", "-q", "-s", "64", "-o", log, "--"};
+    traced.insert(traced.end(), argv.begin(), argv.end());
+    return traced;
+}
+
+// The tracer outlives the program by the time it takes to write the last of
+// its log. As a subreaper this process adopts it; it is waited for (10 s at
+// most), so that the log is whole when the row is over.
+void wait_for_tracer()
+{
+    for (const double until = now() + 10; now() < until; usleep(10000)) {
+        bool tracing = false;
+        for (pid_t child : children_of(getpid())) {
+            std::ifstream comm("/proc/" + std::to_string(child) + "/comm");
+            std::string name;
+            if (comm >> name && name == "strace") {
+                tracing = true;
+                waitpid(child, nullptr, WNOHANG);
+            }
+        }
+        if (!tracing)
+            return;
+    }
+}
+
+} // namespace
+
 Outcome run(const Launch& launch)
 {
     ensure_standard_descriptors();
@@ -670,7 +724,10 @@ Outcome run(const Launch& launch)
 
     Session s{launch};
     s.p = make_plumbing(launch);
-    std::vector<std::string> argv_strings(launch.argv);
+    const std::string log = trace_log();
+    if (!log.empty())
+        checked(prctl(PR_SET_CHILD_SUBREAPER, 1), "prctl");
+    std::vector<std::string> argv_strings = log.empty() ? launch.argv : under_strace(launch.argv, log);
     std::vector<std::string> env_strings = merged_environment(launch.extra_env);
     const std::vector<char*> argv = pointers(argv_strings);
     const std::vector<char*> envp = pointers(env_strings);
@@ -689,6 +746,8 @@ Outcome run(const Launch& launch)
             set_nonblocking(fd);
 
     run_session(s);
+    if (!log.empty())
+        wait_for_tracer();
 
     close_each_once({s.p.feed, s.p.out, s.p.err, s.p.terminal, s.pidfd, s.child_pidfd}, {});
     return s.outcome;

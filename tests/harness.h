@@ -118,6 +118,16 @@ Outcome run(const Launch& launch);
 // a row on a learner's build this way).
 std::string program_under_test(const char* variable, const char* built);
 
+// A row replayed by hand (scripts/replay sets REPLAY=1): it says what it
+// set up, what came and what it expects even when it holds, and runs once.
+// With REPLAY_TRACE=FILE as well, each run is made under strace, which
+// writes its log there for scripts/timeline to draw.
+bool replaying();
+
+// The command that replays a row alone, by hand, ready to paste: ROW as
+// scripts/replay names it (Quiz/LateRight), on the program this test runs.
+std::string replay_command(const std::string& row, const std::string& program);
+
 // How a run ended, in words for a failure message: "exit status 1",
 // "killed by SIGSEGV (a segmentation fault)", "killed at the time limit".
 std::string describe_end(const Outcome& outcome);

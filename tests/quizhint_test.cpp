@@ -13,6 +13,7 @@
 #include <fstream>
 #include <future>
 #include <iomanip>
+#include <iostream>
 #include <map>
 #include <sstream>
 #include <string>
@@ -256,6 +257,8 @@ std::string schedule(const QuizCase& c)
             names += std::string(names.empty() ? "" : ", ") + "SIG" + sigabbrev_np(number);
         return names;
     };
+    if (c.start.controlling_terminal)
+        shown << "; the terminal is its controlling terminal";
     if (!c.start.ignored_signals.empty())
         shown << "; started with " << named(c.start.ignored_signals) << " ignored";
     if (!c.start.blocked_signals.empty())
@@ -631,6 +634,29 @@ Outcome run_quiz(const QuizCase& c, pid_t group = 0)
     return harness::run(launch);
 }
 
+// What a replayed row set up, what came and what it expects, whether or
+// not it holds; its failures follow.
+std::string replay_report(const QuizCase& c, const Outcome& outcome, const std::vector<Part>& expected)
+{
+    const auto window = [](Window w) {
+        std::string shown = "from " + seconds(w.from) + " to " + seconds(w.to);
+        return w.not_before_start > 0 ? shown + ", and not before " + seconds(w.not_before_start) + " after the start"
+                                      : shown;
+    };
+    std::ostringstream report;
+    report << "What it sets up: " << schedule(c) << ".\n" << clock_statement(outcome) << "\n"
+           << "What came, as it arrived, and how the run ended:\n" << arrivals(outcome) << "What the row expects:\n";
+    for (const Part& part : expected)
+        report << "  " << testing::PrintToString(part.text) << ", " << window(part.window) << "\n";
+    if (expected.empty())
+        report << "  nothing\n";
+    report << "  then " << harness::describe_end(c.status < 0 ? W_EXITCODE(0, -c.status) : W_EXITCODE(c.status, 0))
+           << ", " << window(c.run_time) << "\n"
+           << std::fixed << std::setprecision(2) << "While it ran, the quiz's processes waited "
+           << outcome.waited_for_processor << " s for a processor.\n";
+    return report.str();
+}
+
 class Quiz : public testing::TestWithParam<QuizCase> {};
 
 TEST_P(Quiz, WritesExactlyThisOnTime)
@@ -641,8 +667,10 @@ TEST_P(Quiz, WritesExactlyThisOnTime)
     // A forked child's peak size counts what this process held at the fork,
     // so the baseline runs beside the row, from the same process; for the
     // other rows it is never started.
-    auto short_answer = std::async(c.in_constant_memory ? std::launch::async : std::launch::deferred, [&] {
-        return c.in_constant_memory ? run_quiz(from_file("", answer, right, false)) : Outcome{};
+    // A replay runs the row alone, as its one traced run.
+    const bool in_constant_memory = c.in_constant_memory && !harness::replaying();
+    auto short_answer = std::async(in_constant_memory ? std::launch::async : std::launch::deferred, [&] {
+        return in_constant_memory ? run_quiz(from_file("", answer, right, false)) : Outcome{};
     });
     // As a pipeline's other processes are, in a shell without job control.
     const pid_t member = c.shares_group ? start_witness(harness::now() + delay + 2) : 0;
@@ -650,13 +678,14 @@ TEST_P(Quiz, WritesExactlyThisOnTime)
     const double pressure_before = processor_pressure();
     const double started = harness::now();
     const Outcome outcome = run_quiz(c, member);
+    SCOPED_TRACE("Replay it by hand: " + harness::replay_command("Quiz/" + c.name, quizhint));
     SCOPED_TRACE(clock_statement(outcome) + " " + schedule(c));
     const std::string if_late = when_late(c.name, outcome, pressure_before, harness::now() - started);
     int member_status = 0;
     EXPECT_TRUE(member == 0 || (waitpid(member, &member_status, 0) == member && member_status == 0))
         << "another process in the quiz's process group got the quiz's signal";
     const long baseline_kib = short_answer.get().max_rss_kib;
-    if (c.in_constant_memory) {
+    if (in_constant_memory) {
         EXPECT_LT(outcome.max_rss_kib - baseline_kib, 1024)
             << "peak " << outcome.max_rss_kib << " KiB against " << baseline_kib << " KiB for a short answer";
         EXPECT_TRUE(PROGRAMS_SANITIZED || outcome.max_rss_kib < 4096) << "peak " << outcome.max_rss_kib << " KiB";
@@ -665,6 +694,8 @@ TEST_P(Quiz, WritesExactlyThisOnTime)
     if (c.output == Output::terminal)
         for (Part& part : expected)
             part.text = as_on_terminal(part.text);
+    if (harness::replaying())
+        std::cout << replay_report(c, outcome, expected);
     expect_output(outcome, expected, if_late);
     expect_end(outcome, c.run_time, c.status, if_late);
 }
