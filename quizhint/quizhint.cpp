@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: MIT
 // quizhint: asks one multiplication question while a forked reminder process
-// sends SIGUSR1 after 5 seconds; the handler prints a hint if no answer is in.
+// sends SIGUSR1 after its delay; the handler prints a hint if no answer is in.
 // Shows fork, a signal from child to parent, a handler, a read that carries on
 // after the signal (SA_RESTART), and a parent that reaps its child.
 
@@ -109,8 +109,8 @@ static void mask_reminder_signal(int how)
 // The reminder inherits the handler, but has no answer to hint at. It keeps
 // the mask it inherited, with SIGUSR1 held back, so a SIGUSR1 sent to the
 // whole process group (or by name, to both processes) waits in it unused:
-// the quiz process alone gives the hint, and the 5-second reminder still
-// comes. It ends with _exit, not exit: a forked child must not run the
+// the quiz process alone gives the hint, and the reminder's own signal
+// still comes when its delay is over. It ends with _exit, not exit: a forked child must not run the
 // atexit handlers or flush the stdio buffers it shares with the quiz
 // process.
 [[noreturn]] static void run_reminder(pid_t quiz_pid)

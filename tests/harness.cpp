@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
 #include <map>
 #include <stdexcept>
 
@@ -16,6 +17,7 @@
 #include <poll.h>
 #include <sys/ioctl.h>
 #include <sys/mman.h>
+#include <sys/prctl.h>
 #include <sys/resource.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
@@ -259,7 +261,7 @@ void set_disposition(int signal_number, void (*handler)(int))
     const char* directory = launch.directory.c_str();
     if (*directory != '\0' && chdir(directory) != 0)
         _exit(127);
-    if (p.terminal_slave >= 0) {
+    if (launch.controlling_terminal) {
         setsid();
         ioctl(p.terminal_slave, TIOCSCTTY, 0);
     } else {
@@ -398,6 +400,7 @@ struct Session {
     bool reaped = false;
     int pidfd = -1;         // readable once the program has ended
     off_t file_offset = 0;
+    std::map<pid_t, double> run_delays; // the last seen of each process
     Outcome outcome;
 };
 
@@ -409,6 +412,45 @@ bool output_seen(const Launch& launch)
 bool reading_pipe(const Session& s)
 {
     return s.launch.output == Output::pipe || (s.launch.output == Output::held_pipe && s.released);
+}
+
+// The children of a single-threaded process, as the kernel lists them.
+std::vector<pid_t> children_of(pid_t parent)
+{
+    const std::string path = "/proc/" + std::to_string(parent) + "/task/" + std::to_string(parent) + "/children";
+    std::vector<pid_t> found;
+    std::ifstream listed(path);
+    for (pid_t child = 0; listed >> child;)
+        found.push_back(child);
+    return found;
+}
+
+// Seconds a process has waited, runnable, for a processor (the second field
+// of /proc/PID/schedstat, in nanoseconds), or -1 once it is gone. A zombie
+// still has it, until it is reaped.
+double run_delay(pid_t pid)
+{
+    std::ifstream schedstat("/proc/" + std::to_string(pid) + "/schedstat");
+    unsigned long long ran = 0;
+    unsigned long long waited = 0;
+    return schedstat >> ran >> waited ? static_cast<double>(waited) / 1e9 : -1;
+}
+
+// Looks at how long the program and its children have waited for a
+// processor so far. Each time the harness wakes, and before the program is
+// reaped: a child that the program reaps at once may never be seen.
+void note_run_delays(Session& s)
+{
+    if (s.reaped)
+        return;
+    std::vector<pid_t> processes = children_of(s.pid);
+    processes.push_back(s.pid);
+    for (pid_t pid : processes)
+        if (const double waited = run_delay(pid); waited >= 0)
+            s.run_delays[pid] = std::max(s.run_delays[pid], waited);
+    s.outcome.waited_for_processor = 0;
+    for (const auto& [pid, waited] : s.run_delays)
+        s.outcome.waited_for_processor += waited;
 }
 
 // The first child of a single-threaded process, or -1 if it has none.
@@ -599,6 +641,7 @@ void run_session(Session& s)
             s.schedule_start = s.outcome.out.front().at;
         feed_input(s, schedule_time(s, t));
         send_signals(s, schedule_time(s, t));
+        note_run_delays(s);
         reap(s, t);
         watch_held_pipe(s, t);
         if (s.reaped && (s.launch.until_reaped || !streams_open(s) || t > s.launch.time_limit + 5))
@@ -607,6 +650,65 @@ void run_session(Session& s)
     }
     read_output(s, now() - s.start);
     s.outcome.schedule_start = s.schedule_start;
+}
+
+} // namespace
+
+std::string program_under_test(const char* variable, const char* built)
+{
+    const char* named = std::getenv(variable);
+    return named != nullptr && *named != '\0' ? named : built;
+}
+
+bool replaying()
+{
+    const char* replay = std::getenv("REPLAY");
+    return replay != nullptr && *replay != '\0';
+}
+
+std::string replay_command(const std::string& row, const std::string& program)
+{
+    return std::string(TESTS_SOURCE_DIR "/scripts/replay ") + row + " --program " + program;
+}
+
+namespace {
+
+// The log that REPLAY_TRACE names, or "".
+std::string trace_log()
+{
+    const char* log = std::getenv("REPLAY_TRACE");
+    return log != nullptr && replaying() ? log : "";
+}
+
+// The command line under strace. With -DD the tracer is the program's
+// grandchild, in a process group of its own: the program keeps its own
+// process id and group, so that the row's signals, to it or to its group,
+// reach it and not the tracer.
+std::vector<std::string> under_strace(const std::vector<std::string>& argv, const std::string& log)
+{
+    std::vector<std::string> traced = {STRACE_PATH, "-DD", "-f", "-ttt", "-T", "-q", "-s", "64", "-o", log, "--"};
+    traced.insert(traced.end(), argv.begin(), argv.end());
+    return traced;
+}
+
+// The tracer outlives the program by the time it takes to write the last of
+// its log. As a subreaper this process adopts it; it is waited for (10 s at
+// most), so that the log is whole when the row is over.
+void wait_for_tracer()
+{
+    for (const double until = now() + 10; now() < until; usleep(10000)) {
+        bool tracing = false;
+        for (pid_t child : children_of(getpid())) {
+            std::ifstream comm("/proc/" + std::to_string(child) + "/comm");
+            std::string name;
+            if (comm >> name && name == "strace") {
+                tracing = true;
+                waitpid(child, nullptr, WNOHANG);
+            }
+        }
+        if (!tracing)
+            return;
+    }
 }
 
 } // namespace
@@ -622,7 +724,10 @@ Outcome run(const Launch& launch)
 
     Session s{launch};
     s.p = make_plumbing(launch);
-    std::vector<std::string> argv_strings(launch.argv);
+    const std::string log = trace_log();
+    if (!log.empty())
+        checked(prctl(PR_SET_CHILD_SUBREAPER, 1), "prctl");
+    std::vector<std::string> argv_strings = log.empty() ? launch.argv : under_strace(launch.argv, log);
     std::vector<std::string> env_strings = merged_environment(launch.extra_env);
     const std::vector<char*> argv = pointers(argv_strings);
     const std::vector<char*> envp = pointers(env_strings);
@@ -641,6 +746,8 @@ Outcome run(const Launch& launch)
             set_nonblocking(fd);
 
     run_session(s);
+    if (!log.empty())
+        wait_for_tracer();
 
     close_each_once({s.p.feed, s.p.out, s.p.err, s.p.terminal, s.pidfd, s.child_pidfd}, {});
     return s.outcome;

@@ -73,6 +73,12 @@ struct Launch {
     std::vector<int> blocked_signals = {}; // and these blocked
     std::vector<int> pending_signals = {}; // blocked ones sent before the exec
     pid_t group = 0;           // a process group to join; 0: one of its own
+    // The terminal becomes the program's controlling terminal, in a session
+    // of its own, so that a key such as Ctrl-C signals it. Only where a row
+    // needs that: a new session is a new scheduling group on Linux
+    // (autogroup), and a group of its own that wakes beside busy ones was
+    // seen to wait for a processor for most of a second.
+    bool controlling_terminal = false;
     double time_limit = 20;    // seconds after the start: SIGKILL, and the run is marked
     bool until_reaped = false; // stop once the program is reaped, even if
                                // something it started holds its output open
@@ -92,6 +98,10 @@ struct Outcome {
     long max_rss_kib = 0;
     bool timed_out = false;
     pid_t pid = 0;
+    // How long the program's processes waited, runnable, for a processor
+    // while it ran (the kernel's run delay, summed over the program and the
+    // children it was seen with): time the machine took, not the program.
+    double waited_for_processor = 0;
 
     std::string out_text() const;
     // Time at which the first `count` bytes of stdout had all arrived;
@@ -102,6 +112,21 @@ struct Outcome {
 };
 
 Outcome run(const Launch& launch);
+
+// The program a test runs: the one it was built with, or another build
+// named by the environment variable (scripts/replay and the course run
+// a row on a learner's build this way).
+std::string program_under_test(const char* variable, const char* built);
+
+// A row replayed by hand (scripts/replay sets REPLAY=1): it says what it
+// set up, what came and what it expects even when it holds, and runs once.
+// With REPLAY_TRACE=FILE as well, each run is made under strace, which
+// writes its log there for scripts/timeline to draw.
+bool replaying();
+
+// The command that replays a row alone, by hand, ready to paste: ROW as
+// scripts/replay names it (Quiz/LateRight), on the program this test runs.
+std::string replay_command(const std::string& row, const std::string& program);
 
 // How a run ended, in words for a failure message: "exit status 1",
 // "killed by SIGSEGV (a segmentation fault)", "killed at the time limit".

@@ -6,9 +6,13 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <cstdlib>
+#include <cstring>
+#include <iostream>
+#include <map>
 #include <numeric>
 #include <string>
 #include <vector>
@@ -39,9 +43,13 @@ std::string comma_separated(const std::vector<int>& numbers)
     return list;
 }
 
+// The pairjoin this test runs: the one it was built with, or another build
+// that PAIRJOIN_UNDER_TEST names (scripts/replay runs a row on a learner's).
+const std::string pairjoin = harness::program_under_test("PAIRJOIN_UNDER_TEST", PAIRJOIN_PATH);
+
 Outcome run_pairjoin(Launch launch, const std::vector<int>& results = {}, const std::vector<int>& delays = {})
 {
-    launch.argv = {PAIRJOIN_PATH};
+    launch.argv = {pairjoin};
     launch.input = harness::Input::closed;
     if (!results.empty() || !delays.empty() || !launch.extra_env.empty())
         launch.extra_env.insert(launch.extra_env.end(),
@@ -100,6 +108,44 @@ void PrintTo(const PairCase& c, std::ostream* os)
     *os << c.name << (PROGRAMS_STATIC && uses_preload(c) ? std::string(" (skipped: ") + no_preload + ")" : "");
 }
 
+// What a row sets up, in words.
+std::string setup(const PairCase& c, const std::vector<int>& results, const std::vector<int>& delays)
+{
+    static const std::map<Output, const char*> outputs = {
+        {Output::pipe, "a pipe"}, {Output::full, "/dev/full"}, {Output::closed, "no descriptor at all (closed)"},
+        {Output::pipe_no_reader, "a pipe whose reader has gone"}};
+    std::string shown = std::string("standard input closed; output to ") + outputs.at(c.lost_to);
+    for (std::size_t i = 0; i < results.size(); ++i)
+        if (results[i] != 0)
+            shown += "; thread start " + std::to_string(i + 1) + " fails with " + strerrorname_np(results[i]) + " (" + std::to_string(results[i]) + ")";
+    for (std::size_t i = 0; i < delays.size(); ++i)
+        if (delays[i] != 0)
+            shown += "; worker " + std::to_string(i + 1) + " waits " + std::to_string(delays[i]) + " ms first";
+    if (c.held_mid_line)
+        shown += "; a worker that leaves a line open waits there until the other has written";
+    if (!c.ignored.empty() || !c.blocked.empty())
+        shown += std::string("; started with SIGPIPE ") + (c.ignored.empty() ? "blocked" : "ignored");
+    return shown + (uses_preload(c) ? " (by a preloaded library)" : "");
+}
+
+// What a replayed row set up, what came and what it expects (its lines
+// indented here).
+std::string replay_report(const std::string& setup_words, const Outcome& outcome, const std::string& expected)
+{
+    std::string indented;
+    for (std::size_t from = 0; from < expected.size();) {
+        const std::size_t end = std::min(expected.find('\n', from), expected.size());
+        indented += "  " + expected.substr(from, end - from) + "\n";
+        from = end + 1;
+    }
+    std::string came;
+    for (const harness::Chunk& chunk : outcome.out)
+        came += "  at " + std::to_string(chunk.at).substr(0, 5) + " s: " + testing::PrintToString(chunk.bytes) + "\n";
+    return "What it sets up: " + setup_words + ".\nWhat came, as it arrived (seconds from the start), and how the run "
+           "ended:\n" + (came.empty() ? "  nothing\n" : came) + "  at " + std::to_string(outcome.seconds).substr(0, 5) +
+           " s: " + harness::describe_end(outcome) + "\nWhat the row expects:\n" + indented;
+}
+
 class Pairjoin : public testing::TestWithParam<PairCase> {};
 
 TEST_P(Pairjoin, WritesWholeLinesAndEndsWithThisStatus)
@@ -107,26 +153,37 @@ TEST_P(Pairjoin, WritesWholeLinesAndEndsWithThisStatus)
     const PairCase& c = GetParam();
     if (PROGRAMS_STATIC && uses_preload(c))
         GTEST_SKIP() << no_preload;
-    if (c.status != 0) {
-        const Outcome outcome =
-            run_pairjoin({.output = c.lost_to, .ignored_signals = c.ignored, .blocked_signals = c.blocked});
-        EXPECT_EQ(outcome.err, "");
-        EXPECT_TRUE(c.status < 0 ? outcome.killed_by(SIGPIPE) : outcome.exited_with(c.status))
-            << "expected " << harness::describe_end(c.status < 0 ? W_EXITCODE(0, SIGPIPE) : W_EXITCODE(c.status, 0))
-            << ", but came: " << harness::describe_end(outcome);
-        return;
-    }
+    SCOPED_TRACE("Replay it by hand: " + harness::replay_command("Pairjoin/" + c.name, pairjoin));
     std::vector<int> delays; // the slow worker's 200 ms, and none for those started before it
     for (int worker = 1; worker <= c.slow; ++worker)
         delays.push_back(worker == c.slow ? 200 : 0);
     const std::vector<int> results = start_results(c.failing_starts, c.start_error);
+    if (c.status != 0) {
+        const Outcome outcome =
+            run_pairjoin({.output = c.lost_to, .ignored_signals = c.ignored, .blocked_signals = c.blocked});
+        const int expected_end = c.status < 0 ? W_EXITCODE(0, SIGPIPE) : W_EXITCODE(c.status, 0);
+        if (harness::replaying())
+            std::cout << replay_report(setup(c, results, delays), outcome,
+                                       "nothing on standard error, and " + harness::describe_end(expected_end));
+        EXPECT_EQ(outcome.err, "");
+        EXPECT_TRUE(c.status < 0 ? outcome.killed_by(SIGPIPE) : outcome.exited_with(c.status))
+            << "expected " << harness::describe_end(expected_end) << ", but came: " << harness::describe_end(outcome);
+        return;
+    }
     const auto hold = c.held_mid_line ? std::vector<std::string>{"HOLD_OPEN_LINES=1"} : std::vector<std::string>{};
+    // A replay makes one run, to a pipe.
+    const int runs = harness::replaying() ? 1 : c.runs;
     for (Output output : {Output::pipe, Output::file})
-        for (int run = 1; run <= c.runs; ++run) {
+        for (int run = 1; run <= runs && !(output == Output::file && harness::replaying()); ++run) {
             const Outcome outcome = run_pairjoin({.extra_env = hold, .output = output}, results, delays);
             const std::string problem = run_problem(outcome, results, c.slow);
+            if (harness::replaying()) {
+                const std::string expected = expected::pairjoin_output_problem("", results, c.slow);
+                std::cout << replay_report(setup(c, results, delays), outcome,
+                                           expected.substr(0, expected.find("but came:")) + "and exit status 0");
+            }
             if (!problem.empty()) {
-                ADD_FAILURE() << "run " << run << " of " << c.runs << (output == Output::pipe ? " to a pipe" : " to a file")
+                ADD_FAILURE() << "run " << run << " of " << runs << (output == Output::pipe ? " to a pipe" : " to a file")
                               << ":\n" << problem;
                 break;
             }

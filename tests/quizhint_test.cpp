@@ -8,12 +8,12 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <atomic>
 #include <csignal>
 #include <cstdint>
 #include <fstream>
 #include <future>
 #include <iomanip>
+#include <iostream>
 #include <map>
 #include <sstream>
 #include <string>
@@ -95,24 +95,28 @@ struct Part {
     Window window;
 };
 
+// The quiz this test runs: the one it was built with, or another build
+// that QUIZHINT_UNDER_TEST names (scripts/replay runs a row on a learner's).
+const std::string quizhint = harness::program_under_test("QUIZHINT_UNDER_TEST", QUIZHINT_PATH);
+
 // How the program is started: plainly, or with something inherited that
 // could keep the reminder's signal from arriving or end the run early, or
 // through a shell, or with a fault injected.
 Launch inheriting(std::vector<int> ignored, std::vector<int> blocked = {}, std::vector<int> pending = {})
 {
-    return {.argv = {QUIZHINT_PATH}, .ignored_signals = ignored, .blocked_signals = blocked,
+    return {.argv = {quizhint}, .ignored_signals = ignored, .blocked_signals = blocked,
             .pending_signals = pending};
 }
 const Launch plain = inheriting({});
 Launch through_shell(const std::string& script)
 {
-    return {.argv = {"/bin/sh", "-c", script, QUIZHINT_PATH}};
+    return {.argv = {"/bin/sh", "-c", script, quizhint}};
 }
 // strace makes every fork fail, as one does when the process limit is
 // reached. LeakSanitizer cannot look into a traced process; the other rows
 // look for leaks.
 const Launch fork_fails{.argv = {STRACE_PATH, "-qq", "-o/dev/null", "--inject=fork,vfork,clone,clone3:error=EAGAIN",
-                                 QUIZHINT_PATH},
+                                 quizhint},
                         .extra_env = {"ASAN_OPTIONS=detect_leaks=0"}};
 
 // A negative status: killed by that signal.
@@ -258,64 +262,61 @@ std::string schedule(const QuizCase& c)
             names += std::string(names.empty() ? "" : ", ") + "SIG" + sigabbrev_np(number);
         return names;
     };
+    if (c.start.controlling_terminal)
+        shown << "; the terminal is its controlling terminal";
     if (!c.start.ignored_signals.empty())
         shown << "; started with " << named(c.start.ignored_signals) << " ignored";
     if (!c.start.blocked_signals.empty())
         shown << "; started with " << named(c.start.blocked_signals) << " blocked";
     if (!c.start.pending_signals.empty())
         shown << " and " << named(c.start.pending_signals) << " pending";
-    if (c.start.argv.size() > 1 || c.start.argv[0] != QUIZHINT_PATH) {
+    if (c.start.argv.size() > 1 || c.start.argv[0] != quizhint) {
         shown << "; started as:";
         for (const std::string& arg : c.start.argv)
-            shown << " " << (arg == QUIZHINT_PATH ? std::string("quizhint") : arg);
+            shown << " " << (arg == quizhint ? std::string("quizhint") : arg);
     }
     return shown.str();
 }
 
-// How late this test's own timers woke while a row ran: a 10 ms sleep, over
-// and over, measured against the clock. When they woke late, the machine
-// was too busy to run anything on time, the program included.
-struct Lateness {
-    double worst = 0;
-    double mean = 0;
-};
-
-Lateness watch_timers(const std::atomic<bool>& done)
+// Microseconds during which some task on this machine waited, runnable, for
+// a processor (the kernel's pressure stall information), or -1 where the
+// kernel does not keep it.
+double processor_pressure()
 {
-    constexpr double nap = 0.010;
-    Lateness seen;
-    double total = 0;
-    int naps = 0;
-    while (!done) {
-        const double before = harness::now();
-        usleep(static_cast<useconds_t>(nap * 1e6));
-        const double overslept = harness::now() - before - nap;
-        seen.worst = std::max(seen.worst, overslept);
-        total += overslept;
-        ++naps;
-    }
-    seen.mean = naps > 0 ? total / naps : 0;
-    return seen;
+    std::ifstream pressure("/proc/pressure/cpu");
+    std::string word;
+    while (pressure >> word)
+        if (word.rfind("total=", 0) == 0)
+            return std::stod(word.substr(6));
+    return -1;
 }
 
-// Added to a timing failure: how busy the machine was, and how to run the
-// row again alone.
-// A sleeping timer is woken first by the scheduler, so it can wake on time
-// while a busy machine still holds the program up: more runnable work than
-// cores (the load average) counts as busy too.
-std::string when_late(const std::string& row, Lateness timers)
+// Added to a timing failure: whether the machine held the program up, and
+// how to run the row again alone. What counts is the time the quiz's own
+// processes waited, runnable, for a processor; how often any task on the
+// machine waited, and the load average, say how busy it was.
+std::string when_late(const std::string& row, const Outcome& outcome, double pressure_before, double seconds_ran)
 {
     double load = 0;
     std::ifstream("/proc/loadavg") >> load;
     const unsigned cores = std::thread::hardware_concurrency();
-    const char* verdict = timers.worst >= 0.1 ? "Sleeps that wake this late mean a busy machine, not a broken program."
-                          : load > cores      ? "The machine had more work than cores: if the row passes alone, "
-                                                "the load held it up."
-                                              : "The machine kept time, so look at the program.";
+    const double pressure = processor_pressure();
+    const double stalled = pressure_before >= 0 && pressure >= 0 && seconds_ran > 0
+                               ? (pressure - pressure_before) / 1e6 / seconds_ran
+                               : -1;
+    const bool held_up = outcome.waited_for_processor >= 0.1;
+    const char* verdict = held_up ? "The machine held the program up, not the program itself."
+                          : stalled >= 0.5 || load > cores
+                              ? "The machine was busy: if the row passes alone, the load held it up."
+                              : "The machine kept time, so look at the program.";
     std::ostringstream note;
-    note << std::fixed << std::setprecision(1) << "While this row ran, the test's own 10 ms sleeps woke up to "
-         << timers.worst * 1000 << " ms late (" << timers.mean * 1000 << " ms on average); the load average was "
-         << std::setprecision(2) << load << " on " << cores << " cores. " << verdict << " Run the row alone:\n"
+    note << std::fixed << std::setprecision(2) << "While this row ran, the quiz's processes waited "
+         << outcome.waited_for_processor << " s in all for a processor";
+    if (stalled >= 0)
+        note << std::setprecision(0) << ", some task on the machine waited for one " << stalled * 100
+             << "% of the time" << std::setprecision(2);
+    note << ", and the load average was " << load << " on " << cores << " cores. " << verdict
+         << " Run the row alone:\n"
          << "  ctest --test-dir " << TESTS_BUILD_DIR << " -R 'Quiz.*/" << row << "( |$)' --output-on-failure";
     return note.str();
 }
@@ -435,6 +436,14 @@ QuizCase huge(const std::string& name, char fill, const std::string& tail, const
     return c;
 }
 
+// Started with the terminal as its controlling terminal, as a shell starts
+// a job, so that Ctrl-C typed there signals it.
+Launch at_its_terminal(Launch start)
+{
+    start.controlling_terminal = true;
+    return start;
+}
+
 QuizCase sharing_its_group(QuizCase c)
 {
     c.shares_group = true;
@@ -542,10 +551,11 @@ std::vector<QuizCase> quiz_cases()
           {1.7 * early, reminder_signal},
           to_group(2.5 * early, SIGCONT)}},
         {"CtrlCEndsTheRun", Input::terminal, {{early, "\x03"}}, never, pipe_out, {{prompt, at_start}},
-         soon_after(early), plain, killed_by_sigint},
+         soon_after(early), at_its_terminal(plain), killed_by_sigint},
         // Unless SIGINT came ignored, as to a background job: that is kept.
         {"CtrlCIgnoredAsInherited", Input::terminal, {{early, "\x03"}}, late, pipe_out,
-         {{prompt, at_start}, {hint, at_hint}, {wrong, soon_after(late)}}, soon_after(late), inheriting({SIGINT})},
+         {{prompt, at_start}, {hint, at_hint}, {wrong, soon_after(late)}}, soon_after(late),
+         at_its_terminal(inheriting({SIGINT}))},
         // On a terminal the number needs a character or the end of input
         // after it: one ^D hands over the digits, a second one ends the input.
         {"NumberThenTwoEndsOfInputFromTerminal", Input::terminal, {{early, answer + "\x04"}, {2 * early, "\x04"}},
@@ -570,7 +580,7 @@ std::vector<QuizCase> quiz_cases()
         {"FailedFork", pipe_in, {}, never, pipe_out, {}, {0, 1.0}, fork_fails, 1},
     };
     QuizCase with_arguments = answered_in_time("ArgumentsIgnored", pipe_in, pipe_out, line, right, false);
-    with_arguments.start.argv = {QUIZHINT_PATH, another, "--help"};
+    with_arguments.start.argv = {quizhint, another, "--help"};
     cases.push_back(with_arguments);
     // As a person sees it on a terminal: the typed answer is echoed after
     // the hint's closing parenthesis (the echo is part of what is expected).
@@ -635,6 +645,29 @@ Outcome run_quiz(const QuizCase& c, pid_t group = 0)
     return harness::run(launch);
 }
 
+// What a replayed row set up, what came and what it expects, whether or
+// not it holds; its failures follow.
+std::string replay_report(const QuizCase& c, const Outcome& outcome, const std::vector<Part>& expected)
+{
+    const auto window = [](Window w) {
+        std::string shown = "from " + seconds(w.from) + " to " + seconds(w.to);
+        return w.not_before_start > 0 ? shown + ", and not before " + seconds(w.not_before_start) + " after the start"
+                                      : shown;
+    };
+    std::ostringstream report;
+    report << "What it sets up: " << schedule(c) << ".\n" << clock_statement(outcome) << "\n"
+           << "What came, as it arrived, and how the run ended:\n" << arrivals(outcome) << "What the row expects:\n";
+    for (const Part& part : expected)
+        report << "  " << testing::PrintToString(part.text) << ", " << window(part.window) << "\n";
+    if (expected.empty())
+        report << "  nothing\n";
+    report << "  then " << harness::describe_end(c.status < 0 ? W_EXITCODE(0, -c.status) : W_EXITCODE(c.status, 0))
+           << ", " << window(c.run_time) << "\n"
+           << std::fixed << std::setprecision(2) << "While it ran, the quiz's processes waited "
+           << outcome.waited_for_processor << " s for a processor.\n";
+    return report.str();
+}
+
 class Quiz : public testing::TestWithParam<QuizCase> {};
 
 TEST_P(Quiz, WritesExactlyThisOnTime)
@@ -645,23 +678,25 @@ TEST_P(Quiz, WritesExactlyThisOnTime)
     // A forked child's peak size counts what this process held at the fork,
     // so the baseline runs beside the row, from the same process; for the
     // other rows it is never started.
-    auto short_answer = std::async(c.in_constant_memory ? std::launch::async : std::launch::deferred, [&] {
-        return c.in_constant_memory ? run_quiz(from_file("", answer, right, false)) : Outcome{};
+    // A replay runs the row alone, as its one traced run.
+    const bool in_constant_memory = c.in_constant_memory && !harness::replaying();
+    auto short_answer = std::async(in_constant_memory ? std::launch::async : std::launch::deferred, [&] {
+        return in_constant_memory ? run_quiz(from_file("", answer, right, false)) : Outcome{};
     });
     // As a pipeline's other processes are, in a shell without job control.
     const pid_t member = c.shares_group ? start_witness(harness::now() + delay + 2) : 0;
     ASSERT_GE(member, 0);
-    std::atomic<bool> ran{false};
-    auto timers = std::async(std::launch::async, watch_timers, std::cref(ran));
+    const double pressure_before = processor_pressure();
+    const double started = harness::now();
     const Outcome outcome = run_quiz(c, member);
-    ran = true;
+    SCOPED_TRACE("Replay it by hand: " + harness::replay_command("Quiz/" + c.name, quizhint));
     SCOPED_TRACE(clock_statement(outcome) + " " + schedule(c));
-    const std::string if_late = when_late(c.name, timers.get());
+    const std::string if_late = when_late(c.name, outcome, pressure_before, harness::now() - started);
     int member_status = 0;
     EXPECT_TRUE(member == 0 || (waitpid(member, &member_status, 0) == member && member_status == 0))
         << "another process in the quiz's process group got the quiz's signal";
     const long baseline_kib = short_answer.get().max_rss_kib;
-    if (c.in_constant_memory) {
+    if (in_constant_memory) {
         EXPECT_LT(outcome.max_rss_kib - baseline_kib, 1024)
             << "peak " << outcome.max_rss_kib << " KiB against " << baseline_kib << " KiB for a short answer";
         EXPECT_TRUE(PROGRAMS_SANITIZED || outcome.max_rss_kib < 4096) << "peak " << outcome.max_rss_kib << " KiB";
@@ -670,6 +705,8 @@ TEST_P(Quiz, WritesExactlyThisOnTime)
     if (c.output == Output::terminal)
         for (Part& part : expected)
             part.text = as_on_terminal(part.text);
+    if (harness::replaying())
+        std::cout << replay_report(c, outcome, expected);
     expect_output(outcome, expected, if_late);
     expect_end(outcome, c.run_time, c.status, if_late);
 }
@@ -799,7 +836,7 @@ TEST_P(OrphanedReminder, SignalsNobodyElse)
     const double start = harness::now();
 
     Launch launch;
-    launch.argv = {QUIZHINT_PATH};
+    launch.argv = {quizhint};
     launch.output = c.output;
     launch.kill_at = c.kill_at == as_held ? early : c.kill_at;
     launch.until_reaped = true;
