@@ -50,6 +50,7 @@ function words(i,    k, s) {
     else if (k == "mask") s = mask_words(i)
     else if (k == "read" || k == "write") s = io_words(i)
     else if (k == "wait-read") s = "waits to read"
+    else if (k == "wait-write") s = "waits to write"
     else if (k == "sleep") s = v(i, "seconds") == "" ? "sleeps" : "sleeps " v(i, "seconds") " s"
     else if (k == "wait-for") s = "waits for " name_of(v(i, "child"))
     else if (k == "reap") s = v(i, "child") != "" ? "reaps " name_of(v(i, "child")) : "wait: " v(i, "result")
@@ -92,20 +93,23 @@ function signal_words(i,    s) {
 }
 
 # A write made while a signal is held back, and the mask set back after
-# it, are one step: the write, with the signal held back meanwhile.
-function fold_held_writes(    i, j, k) {
+# it, are one step: the write (and its wait, if it blocked), with the
+# signal held back meanwhile. A signal that comes meanwhile is drawn at
+# its kill, or is ignored: either way it is no step of this lane's own.
+function fold_held_writes(    i, j, w, k) {
     for (i = 1; i <= n; i++) {
         if (skip[i] || !holds_back(i)) continue
-        j = next_in_lane(i); k = next_in_lane(j)
-        if (k > n || kind[j] != "write" || !sets_back(k)) continue
-        held[j] = v(i, "set")
+        j = next_own_step(i); w = kind[j] == "wait-write" ? next_own_step(j) : j; k = next_own_step(w)
+        if (k > n || kind[w] != "write" || !sets_back(k)) continue
+        held[j] = held[w] = v(i, "set")
         skip[i] = skip[k] = 1
     }
 }
-function next_in_lane(i,    j) {
-    for (j = i + 1; j <= n && (who[j] != who[i] || skip[j]); j++) {}
+function next_own_step(i,    j) {
+    for (j = i + 1; j <= n && (who[j] != who[i] || skip[j] || drawn_at_kill_or_ignored(j)); j++) {}
     return j
 }
+function drawn_at_kill_or_ignored(i) { return kind[i] == "ignored" || kind[i] == "signal" && v(i, "ms") != "" }
 function holds_back(i) { return kind[i] == "mask" && v(i, "how") == "block" && v(i, "set") != "" }
 # The mask set back: to a given set, or by blocking nothing more.
 function sets_back(i) {
