@@ -1,7 +1,8 @@
 # SPDX-License-Identifier: MIT
 # Draws the events that timeline-events.awk found, sorted by time: lanes of
 # text for a terminal, 80 columns wide, or with mermaid=1 a Mermaid
-# sequenceDiagram. With all=1 (every call and signal, as strace wrote
+# sequenceDiagram, or with steps=1 the picture's steps, a line each, for
+# scripts/timeline --beside to compare (see steps_list). With all=1 (every call and signal, as strace wrote
 # it), a lane's text runs on past its column, and the line past 80. Every
 # phrase of the picture is worded here, from an event's kind and fields.
 # Reads them all first, so that a lane's calls that belong together can
@@ -17,7 +18,7 @@ function flag(i, name) { return v(i, name) == 1 }
 
 $4 == "lane" {
     read_fields("lane")
-    role = v("lane", "role")
+    role = v("lane", "role"); program = v("lane", "program")
     lane[++lanes] = $3; column_of[$3] = lanes
     label[$3] = (role == "" ? "" : role " ") $3; short[$3] = role == "" ? $3 : role
     next
@@ -197,10 +198,41 @@ function mermaid_diagram(    i, outside, gap, last) {
     for (i = 1; i <= outsiders; i++) printf "    Note over outside: %s, %s\n", outsider[i], outsider_is[outsider[i]]
 }
 
+# The steps, worded as the terminal picture words them, in its order: a
+# first line "program<TAB>NAME", then a line a step, "SECONDS<TAB>KEY<TAB>
+# LANE<TAB>WORDS". LANE is the lane's role (its id, without one), empty for
+# a pause; KEY is what matches it with a lane of another run: its LANE, or
+# "thread N" for the Nth thread started, whose role the program may not
+# have told. An arrow is two steps: "fork" or "kill" where it starts,
+# "starts" or the signal where it ends.
+function steps_list(    i, a, from, last, gap, threads) {
+    printf "program\t%s\n", program
+    last = 0
+    for (i = 1; i <= n; i++) {
+        if (skip[i]) continue
+        gap = at[i] - last
+        if (gap >= 0.5) printf "%.6f\t\t\t... %.2f s ...\n", at[i], gap
+        last = at[i]
+        a = who[i]
+        from = v(i, "from")
+        if (kind[i] == "fork") {
+            if (flag(i, "thread")) key_of[v(i, "child")] = "thread " ++threads
+            step(i, a, text[i])
+            step(i, v(i, "child"), "starts")
+        } else if (kind[i] == "signal" && flag(i, "outside")) step(i, a, "<== " text[i] " from " sender(i))
+        else if (kind[i] == "signal") {
+            if (from != a) step(i, from, "kill")
+            step(i, a, "<-- " text[i])
+        } else step(i, a, is_mark(i) ? "* " text[i] : text[i])
+    }
+}
+function step(i, id, s) { printf "%.6f\t%s\t%s\t%s\n", at[i], id in key_of ? key_of[id] : name_of(id), name_of(id), s }
+
 END {
     fold_held_writes()
     find_outsiders()
     for (i = 1; i <= n; i++) text[i] = words(i)
-    if (mermaid) mermaid_diagram()
+    if (steps) steps_list()
+    else if (mermaid) mermaid_diagram()
     else terminal()
 }

@@ -5,7 +5,8 @@
 # The words are timeline-draw.awk's, which decides from the kind and the
 # fields alone. Kinds, with their fields (a child, thread or from is a
 # lane's id; handler=1 marks a call made by a signal handler):
-#   lane        role; at time -1, in the lane's place
+#   lane        role, program (its name, as it was run); at time -1, in
+#               the lane's place
 #   strace      line: strace's own line, for a call, or a signal that
 #               arrives (all=1 keeps every one)
 #   fork        child, thread (1: a thread)
@@ -345,5 +346,5 @@ END {
         emit(unmatched[k], key[1], "never-arrives", f("signal", key[2]) f("target", sent_to[k]))
     }
     started_workers(summaries)
-    for (i = 1; i <= lanes; i++) printf "-1\t%d\t%s\tlane%s\n", i, lane_order[i], f("role", lane_role(lane_order[i]))
+    for (i = 1; i <= lanes; i++) printf "-1\t%d\t%s\tlane%s\n", i, lane_order[i], f("role", lane_role(lane_order[i])) f("program", program)
 }
