@@ -1,7 +1,8 @@
 # SPDX-License-Identifier: MIT
 # Draws the events that timeline-events.awk found, sorted by time: lanes of
 # text for a terminal, 80 columns wide, or with mermaid=1 a Mermaid
-# sequenceDiagram. With all=1 (every call and signal, as strace wrote
+# sequenceDiagram, or with steps=1 the picture's steps, a line each, for
+# scripts/timeline --beside to compare (see steps_list). With all=1 (every call and signal, as strace wrote
 # it), a lane's text runs on past its column, and the line past 80. Every
 # phrase of the picture is worded here, from an event's kind and fields.
 # Reads them all first, so that a lane's calls that belong together can
@@ -17,7 +18,7 @@ function flag(i, name) { return v(i, name) == 1 }
 
 $4 == "lane" {
     read_fields("lane")
-    role = v("lane", "role")
+    role = v("lane", "role"); program = v("lane", "program")
     lane[++lanes] = $3; column_of[$3] = lanes
     label[$3] = (role == "" ? "" : role " ") $3; short[$3] = role == "" ? $3 : role
     next
@@ -50,6 +51,7 @@ function words(i,    k, s) {
     else if (k == "mask") s = mask_words(i)
     else if (k == "read" || k == "write") s = io_words(i)
     else if (k == "wait-read") s = "waits to read"
+    else if (k == "wait-write") s = "waits to write"
     else if (k == "sleep") s = v(i, "seconds") == "" ? "sleeps" : "sleeps " v(i, "seconds") " s"
     else if (k == "wait-for") s = "waits for " name_of(v(i, "child"))
     else if (k == "reap") s = v(i, "child") != "" ? "reaps " name_of(v(i, "child")) : "wait: " v(i, "result")
@@ -92,20 +94,23 @@ function signal_words(i,    s) {
 }
 
 # A write made while a signal is held back, and the mask set back after
-# it, are one step: the write, with the signal held back meanwhile.
-function fold_held_writes(    i, j, k) {
+# it, are one step: the write (and its wait, if it blocked), with the
+# signal held back meanwhile. A signal that comes meanwhile is drawn at
+# its kill, or is ignored: either way it is no step of this lane's own.
+function fold_held_writes(    i, j, w, k) {
     for (i = 1; i <= n; i++) {
         if (skip[i] || !holds_back(i)) continue
-        j = next_in_lane(i); k = next_in_lane(j)
-        if (k > n || kind[j] != "write" || !sets_back(k)) continue
-        held[j] = v(i, "set")
+        j = next_own_step(i); w = kind[j] == "wait-write" ? next_own_step(j) : j; k = next_own_step(w)
+        if (k > n || kind[w] != "write" || !sets_back(k)) continue
+        held[j] = held[w] = v(i, "set")
         skip[i] = skip[k] = 1
     }
 }
-function next_in_lane(i,    j) {
-    for (j = i + 1; j <= n && (who[j] != who[i] || skip[j]); j++) {}
+function next_own_step(i,    j) {
+    for (j = i + 1; j <= n && (who[j] != who[i] || skip[j] || drawn_at_kill_or_ignored(j)); j++) {}
     return j
 }
+function drawn_at_kill_or_ignored(i) { return kind[i] == "ignored" || kind[i] == "signal" && v(i, "ms") != "" }
 function holds_back(i) { return kind[i] == "mask" && v(i, "how") == "block" && v(i, "set") != "" }
 # The mask set back: to a given set, or by blocking nothing more.
 function sets_back(i) {
@@ -193,10 +198,41 @@ function mermaid_diagram(    i, outside, gap, last) {
     for (i = 1; i <= outsiders; i++) printf "    Note over outside: %s, %s\n", outsider[i], outsider_is[outsider[i]]
 }
 
+# The steps, worded as the terminal picture words them, in its order: a
+# first line "program<TAB>NAME", then a line a step, "SECONDS<TAB>KEY<TAB>
+# LANE<TAB>WORDS". LANE is the lane's role (its id, without one), empty for
+# a pause; KEY is what matches it with a lane of another run: its LANE, or
+# "thread N" for the Nth thread started, whose role the program may not
+# have told. An arrow is two steps: "fork" or "kill" where it starts,
+# "starts" or the signal where it ends.
+function steps_list(    i, a, from, last, gap, threads) {
+    printf "program\t%s\n", program
+    last = 0
+    for (i = 1; i <= n; i++) {
+        if (skip[i]) continue
+        gap = at[i] - last
+        if (gap >= 0.5) printf "%.6f\t\t\t... %.2f s ...\n", at[i], gap
+        last = at[i]
+        a = who[i]
+        from = v(i, "from")
+        if (kind[i] == "fork") {
+            if (flag(i, "thread")) key_of[v(i, "child")] = "thread " ++threads
+            step(i, a, text[i])
+            step(i, v(i, "child"), "starts")
+        } else if (kind[i] == "signal" && flag(i, "outside")) step(i, a, "<== " text[i] " from " sender(i))
+        else if (kind[i] == "signal") {
+            if (from != a) step(i, from, "kill")
+            step(i, a, "<-- " text[i])
+        } else step(i, a, is_mark(i) ? "* " text[i] : text[i])
+    }
+}
+function step(i, id, s) { printf "%.6f\t%s\t%s\t%s\n", at[i], id in key_of ? key_of[id] : name_of(id), name_of(id), s }
+
 END {
     fold_held_writes()
     find_outsiders()
     for (i = 1; i <= n; i++) text[i] = words(i)
-    if (mermaid) mermaid_diagram()
+    if (steps) steps_list()
+    else if (mermaid) mermaid_diagram()
     else terminal()
 }

@@ -5,7 +5,8 @@
 # The words are timeline-draw.awk's, which decides from the kind and the
 # fields alone. Kinds, with their fields (a child, thread or from is a
 # lane's id; handler=1 marks a call made by a signal handler):
-#   lane        role; at time -1, in the lane's place
+#   lane        role, program (its name, as it was run); at time -1, in
+#               the lane's place
 #   strace      line: strace's own line, for a call, or a signal that
 #               arrives (all=1 keeps every one)
 #   fork        child, thread (1: a thread)
@@ -13,7 +14,8 @@
 #   action      signal, action (ignore, default, handler), restart (1: SA_RESTART)
 #   mask        how (block, unblock, setmask), set (signal names; empty: none)
 #   read, write fd, data, result, failed (1: an error)
-#   wait-read; sleep (seconds, if known); wait-for (child); reap (child, or result)
+#   wait-read, wait-write: a read or a write that blocks; sleep (seconds,
+#               if known); wait-for (child); reap (child, or result)
 #   join-wait, joined (thread); lock-wait, lock-got
 #   carried-on, eintr (call): a broken-off call made again, or ended
 #   send-failed (signal, target, result); never-arrives (signal, target)
@@ -124,6 +126,9 @@ function call(id, t, d, text,    name, args, result, again) {
     else {
         # The main thread's writes, where a summary may tell which workers started.
         if (name == "write" && id == main) summaries = summaries args
+        # A file opened where a standard stream was closed is no stream.
+        if (name ~ /^(open|openat|creat)$/ && result ~ /^[0-2]$/) opened[result] = 1
+        if (name == "close") delete opened[first_arg(args)]
         if (all) say_strace(when_done(t, d), id, text)
         else if (name == "rt_sigprocmask") sigprocmask_call(id, t, args)
         else if (name == "read" || name == "write") read_write_call(id, t, d, name, args, result, again)
@@ -137,13 +142,13 @@ function call(id, t, d, text,    name, args, result, again) {
 function broken_off(id, t, d, text, name, args, again,    n, ts) {
     restart_to(id, "interrupted", name)
     if (all) say_strace(t + d, id, text)
-    else if (name ~ /^(read|wait4|clock_nanosleep|nanosleep)$/ && !again) waits(t, id, name, args)
+    else if (name ~ /^(read|write|wait4|clock_nanosleep|nanosleep)$/ && !again) waits(t, id, name, args)
     n = timespecs(text, ts)
     if (name ~ /nanosleep/ && n >= 2) stopped_at[id] = stop_estimate = t + ts[1] - ts[n]
 }
 # The wait that a blocking call starts.
 function waits(t, id, name, args,    ts) {
-    if (name == "read") say(t, id, "wait-read", "")
+    if (name == "read" || name == "write") say(t, id, "wait-" name, "")
     else if (name ~ /^wait/) say(t, id, "wait-for", f("child", first_arg(args)))
     else say(t, id, "sleep", f("seconds", timespecs(args, ts) >= 1 ? ts[1] : ""))
 }
@@ -212,9 +217,9 @@ function sigprocmask_call(id, t, args,    parts, how) {
 # Reads and writes of the standard streams.
 function read_write_call(id, t, d, name, args, result, again,    fd, data) {
     fd = first_arg(args)
-    if (fd + 0 > 2) return
+    if (fd + 0 > 2 || (fd in opened)) return
     data = args; sub(/^[0-9]+, /, "", data); sub(/, [0-9]+$/, "", data)
-    if (name == "read" && blocked(d) && !again) say(t, id, "wait-read", "")
+    if (blocked(d) && !again) say(t, id, "wait-" name, "")
     say(when_done(t, d), id, name, f("fd", fd) f("data", data) f("result", result) f("failed", result ~ /^-1/))
 }
 
@@ -326,12 +331,13 @@ function started_workers(text,    format, pattern, piece, line, parts, started) 
     }
 }
 # A lane's role in the program table; workers in the order they started,
-# numbered by their summaries, or in order without one.
+# numbered by their summaries; a worker that no summary numbers (the
+# program ended before it wrote them) is not given a number it may not have.
 function lane_role(id) {
     if (id == main) return role[program, "main"]
     if (parent_of[id] == main && !is_thread[id]) return role[program, "child"]
     if (!is_thread[id] || !((program, "thread") in role)) return ""
-    return role[program, "thread"] " " (++workers in worker_number ? worker_number[workers] : workers)
+    return role[program, "thread"] (++workers in worker_number ? " " worker_number[workers] : "")
 }
 
 END {
@@ -340,5 +346,5 @@ END {
         emit(unmatched[k], key[1], "never-arrives", f("signal", key[2]) f("target", sent_to[k]))
     }
     started_workers(summaries)
-    for (i = 1; i <= lanes; i++) printf "-1\t%d\t%s\tlane%s\n", i, lane_order[i], f("role", lane_role(lane_order[i]))
+    for (i = 1; i <= lanes; i++) printf "-1\t%d\t%s\tlane%s\n", i, lane_order[i], f("role", lane_role(lane_order[i])) f("program", program)
 }
