@@ -24,6 +24,25 @@ load_exercises() {
     done <<<"$catalogue"
 }
 
+# The last stage, in which a learner writes each program from a skeleton:
+# an exercise write-PROGRAM for each exercises/write/PROGRAM.txt, after the
+# others and in the order their programs first come in the course, with
+# kind=write and data= its file, and the fields the course shows (stage,
+# file, symptom, concept) read from it.
+load_write_stage() {
+    local data name field value _ program
+    for program in $(for name in "${exercise_order[@]}"; do dirname "${exercise[$name.file]}"; done | awk '!seen[$0]++'); do
+        data=exercises/write/$program.txt
+        [[ -f $data ]] || continue
+        name=write-$program
+        exercise_order+=("$name")
+        exercise[$name.kind]=write exercise[$name.data]=$data exercise[$name.stage]=9
+        while IFS=$'\t' read -r field value _; do
+            case $field in file|symptom|concept) exercise[$name.$field]=$value ;; esac
+        done < <(scripts/lib/write-stage.sh read "$data")
+    done
+}
+
 # Replaces the one occurrence of FROM by TO in FILE, where a unit separator
 # (as scripts/lib/exercises.sh writes them) stands for a line feed; exit 3 when
 # FROM does not occur exactly once.
@@ -48,12 +67,12 @@ failed_tests() {
     test_results "$1" | awk -F '\t' '$1 == "failed" { printf "%s%s", n++ ? " " : "", $2 } END { if (n) print "" }'
 }
 
-# The first failing assertion of the first test that failed: from its first
-# "Failure" line to the end of that assertion; for a test that is not a
-# table of GoogleTest cases, the last lines it wrote.
+# The first failing assertion of the first test that failed (or of the test
+# named): from its first "Failure" line to the end of that assertion; for a
+# test that is not a table of GoogleTest cases, the last lines it wrote.
 first_assertion() {
-    local first
-    first=$(failed_tests "$1" | cut -d ' ' -f 1)
+    local first=${2:-}
+    [[ -n $first ]] || first=$(failed_tests "$1" | cut -d ' ' -f 1)
     [[ -n $first ]] || return 0
     awk -v output="$first" -f scripts/lib/junit.awk "$1" | awk '
         found && (/: Failure$/ || /^\[  FAILED  \]/ || /^\[       OK \]/) { exit }
