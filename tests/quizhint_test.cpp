@@ -598,6 +598,10 @@ std::vector<QuizCase> quiz_cases()
     cases.push_back({"PersonAtTerminalAnswersInTime", Input::terminal, {{early, another + "\n"}}, never,
                      Output::terminal, {{prompt, at_start}, {another + "\n" + wrong, soon_after(early)}},
                      reminder_end});
+    cases.push_back({"PersonAtTerminalAnswersRightInTime", Input::terminal, {{early, line}}, never, Output::terminal,
+                     {{prompt, at_start}, {line + right, soon_after(early)}}, reminder_end});
+    cases.push_back({"PersonAtTerminalAnswersZeroInTime", Input::terminal, {{early, "0\n"}}, never, Output::terminal,
+                     {{prompt, at_start}, {"0\n" + wrong, soon_after(early)}, {hint, at_hint}}, reminder_end});
     return cases;
 }
 
