@@ -19,7 +19,7 @@ make_skeleton() {
 # it (Quiz/RightInTime).
 whole_test_name() {
     test_results "$1" | cut -f 2 | awk -v short="$2" '{ s = $0; sub(/^Runs\//, "", s); sub(/\.[A-Za-z]*\//, "/", s) }
-        s == short { print; exit }'
+        s == short && !found++ { print }'
 }
 
 # The grades of the last check, a line a group: GROUP, held, rows in all,
@@ -28,8 +28,8 @@ grades_of() { cat "$(copy_dir "$1")/grades" 2>/dev/null || true; }
 # The group the learner works on: the first that is not full, or the first.
 current_group() {
     local group
-    group=$(grades_of "$1" | awk -F '\t' '$2 < $3 { print $1; exit }')
-    [[ -n $group ]] || group=$(scripts/lib/write-stage.sh read "${exercise[$1.data]}" | awk -F '\t' '$1 == "group" { print $2; exit }')
+    group=$(grades_of "$1" | awk -F '\t' '$2 < $3 && !found++ { print $1 }')
+    [[ -n $group ]] || group=$(scripts/lib/write-stage.sh read "${exercise[$1.data]}" | awk -F '\t' '$1 == "group" && !found++ { print $2 }')
     echo "$group"
 }
 

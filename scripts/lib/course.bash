@@ -74,8 +74,10 @@ first_assertion() {
     local first=${2:-}
     [[ -n $first ]] || first=$(failed_tests "$1" | cut -d ' ' -f 1)
     [[ -n $first ]] || return 0
+    # Reads to the end, so that a long output does not end its writer early.
     awk -v output="$first" -f scripts/lib/junit.awk "$1" | awk '
-        found && (/: Failure$/ || /^\[  FAILED  \]/ || /^\[       OK \]/) { exit }
+        done { next }
+        found && (/: Failure$/ || /^\[  FAILED  \]/ || /^\[       OK \]/) { done = 1; next }
         /: Failure$/ { found = 1 }
         found && shown++ < 40 { print "    " $0 }
         !found { last[NR % 15] = $0 }
