@@ -49,7 +49,7 @@ check_written() {
     awk -F '\t' -v current="$group" '{ printf "  %s %s %d/%d\n", ($1 == current && $2 < $3 ? "->" : "  "), $1, $2, $3 }' \
         "$(copy_dir "$name")/grades"
     row=$(grades_of "$name" | awk -F '\t' -v g="$group" '$1 == g { print $4 }')
-    echo "$row" >"$(copy_dir "$name")/failing"
+    printf "%s" "$row" >"$(copy_dir "$name")/failing"
     if [[ -z $row ]]; then
         verdict=pass
         return 0
