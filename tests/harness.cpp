@@ -453,18 +453,23 @@ void note_run_delays(Session& s)
         s.outcome.waited_for_processor += waited;
 }
 
-// The first child of a single-threaded process, or -1 if it has none.
+// The name a process runs under.
+std::string command_of(pid_t pid)
+{
+    std::string name;
+    std::ifstream("/proc/" + std::to_string(pid) + "/comm") >> name;
+    return name;
+}
+
+// The first child of a single-threaded process, or -1 if it has none. A
+// replay under strace -DD forks a passing strace of its own, which is not
+// the program's.
 pid_t find_child(pid_t parent)
 {
-    const std::string path = "/proc/" + std::to_string(parent) + "/task/" + std::to_string(parent) + "/children";
-    FILE* children = std::fopen(path.c_str(), "re");
-    if (children == nullptr)
-        return -1;
-    int child = -1;
-    if (std::fscanf(children, "%d", &child) != 1)
-        child = -1;
-    std::fclose(children);
-    return child;
+    for (pid_t child : children_of(parent))
+        if (command_of(child) != "strace")
+            return child;
+    return -1;
 }
 
 bool has_ended(int pidfd)
@@ -699,9 +704,7 @@ void wait_for_tracer()
     for (const double until = now() + 10; now() < until; usleep(10000)) {
         bool tracing = false;
         for (pid_t child : children_of(getpid())) {
-            std::ifstream comm("/proc/" + std::to_string(child) + "/comm");
-            std::string name;
-            if (comm >> name && name == "strace") {
+            if (command_of(child) == "strace") {
                 tracing = true;
                 waitpid(child, nullptr, WNOHANG);
             }
