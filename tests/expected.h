@@ -34,6 +34,31 @@ inline std::string summary_line(int worker, int start_result)
     return "Thread " + std::to_string(worker) + " returns: " + std::to_string(start_result) + "\n";
 }
 
+// Each line of `text` on a line of its own, quoted, with its line feed and
+// any blank or control character in sight: "Thread 1" and "Thread 1 " must
+// not look the same in a failure.
+inline std::string quoted_lines(const std::string& text)
+{
+    std::string shown;
+    bool open = false;
+    for (const char c : text) {
+        if (!open)
+            shown += "  \"";
+        open = true;
+        if (c == '\n' || c == '"' || c == '\\')
+            shown += c == '\n' ? "\\n" : std::string("\\") + c;
+        else if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f)
+            shown += "\\x" + std::string(1, "0123456789abcdef"[(c >> 4) & 0xf]) + "0123456789abcdef"[c & 0xf];
+        else
+            shown += c;
+        if (c == '\n') {
+            shown += "\"\n";
+            open = false;
+        }
+    }
+    return open ? shown + "\" (no line feed at the end)\n" : shown;
+}
+
 // What is wrong with a pairjoin run's output, or "" when nothing is: a line
 // from each worker whose start result is 0, in any order (but with worker
 // `last`'s line last, unless `last` is 0), then every worker's summary, in
@@ -62,8 +87,9 @@ inline std::string pairjoin_output_problem(const std::string& text, const std::v
     std::string problem = "expected, in any order";
     problem += last == 0 ? ":\n" : " but with worker " + std::to_string(last) + "'s last:\n";
     for (const std::string& line : started)
-        problem += "  " + line;
-    return problem + "then:\n" + summaries + "but came:" + (text.empty() ? std::string(" nothing\n") : "\n" + text);
+        problem += quoted_lines(line);
+    return problem + "then:\n" + quoted_lines(summaries) + "but came:" +
+           (text.empty() ? std::string(" nothing\n") : "\n" + quoted_lines(text));
 }
 
 } // namespace expected

@@ -109,12 +109,12 @@ void PrintTo(const PairCase& c, std::ostream* os)
 }
 
 // What a row sets up, in words.
-std::string setup(const PairCase& c, const std::vector<int>& results, const std::vector<int>& delays)
+std::string setup(const PairCase& c, const std::vector<int>& results, const std::vector<int>& delays, Output output)
 {
     static const std::map<Output, const char*> outputs = {
-        {Output::pipe, "a pipe"}, {Output::full, "/dev/full"}, {Output::closed, "no descriptor at all (closed)"},
+        {Output::pipe, "a pipe"}, {Output::file, "a file"}, {Output::full, "/dev/full"}, {Output::closed, "no descriptor at all (closed)"},
         {Output::pipe_no_reader, "a pipe whose reader has gone"}};
-    std::string shown = std::string("standard input closed; output to ") + outputs.at(c.lost_to);
+    std::string shown = std::string("standard input closed; output to ") + outputs.at(output);
     for (std::size_t i = 0; i < results.size(); ++i)
         if (results[i] != 0)
             shown += "; thread start " + std::to_string(i + 1) + " fails with " + strerrorname_np(results[i]) + " (" + std::to_string(results[i]) + ")";
@@ -159,11 +159,12 @@ TEST_P(Pairjoin, WritesWholeLinesAndEndsWithThisStatus)
         delays.push_back(worker == c.slow ? 200 : 0);
     const std::vector<int> results = start_results(c.failing_starts, c.start_error);
     if (c.status != 0) {
+        SCOPED_TRACE("What it sets up: " + setup(c, results, delays, c.lost_to));
         const Outcome outcome =
             run_pairjoin({.output = c.lost_to, .ignored_signals = c.ignored, .blocked_signals = c.blocked});
         const int expected_end = c.status < 0 ? W_EXITCODE(0, SIGPIPE) : W_EXITCODE(c.status, 0);
         if (harness::replaying())
-            std::cout << replay_report(setup(c, results, delays), outcome,
+            std::cout << replay_report(setup(c, results, delays, c.lost_to), outcome,
                                        "nothing on standard error, and " + harness::describe_end(expected_end));
         EXPECT_EQ(outcome.err, "");
         EXPECT_TRUE(c.status < 0 ? outcome.killed_by(SIGPIPE) : outcome.exited_with(c.status))
@@ -179,11 +180,11 @@ TEST_P(Pairjoin, WritesWholeLinesAndEndsWithThisStatus)
             const std::string problem = run_problem(outcome, results, c.slow);
             if (harness::replaying()) {
                 const std::string expected = expected::pairjoin_output_problem("", results, c.slow);
-                std::cout << replay_report(setup(c, results, delays), outcome,
+                std::cout << replay_report(setup(c, results, delays, output), outcome,
                                            expected.substr(0, expected.find("but came:")) + "and exit status 0");
             }
             if (!problem.empty()) {
-                ADD_FAILURE() << "run " << run << " of " << runs << (output == Output::pipe ? " to a pipe" : " to a file")
+                ADD_FAILURE() << "run " << run << " of " << runs << ", with " << setup(c, results, delays, output)
                               << ":\n" << problem;
                 break;
             }
