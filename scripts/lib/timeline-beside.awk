@@ -7,7 +7,8 @@
 # apart, all the steps once and "Both runs take the same steps."
 # Steps are compared masked (timeline-compare.awk, which must be loaded
 # first), lane by lane, lanes matched by their key; steps that come by
-# chance are shown but never compared. Needs nothing; writes to stdout.
+# chance are shown, where they came, but never compared. Needs nothing;
+# writes to stdout.
 BEGIN { FS = "\t"; width = 80; column = 39 }
 
 FNR == 1 { run++ }
@@ -141,7 +142,25 @@ function shared_chance(s,    o) {
     return 0
 }
 
+# Among the shared steps, a step by chance that only one run took stands
+# in that run's column, where it came, across from this; one that the
+# first run takes later too is shown once, there.
+function chance_steps_of_the_other_before(o,    x) {
+    for (x = 1; x < o; x++)
+        if (chance[2, x] && !((2, x) in shown_shared) && !still_to_come_in_the_first(compared_as[2, x])) {
+            shown_shared[2, x] = 1
+            print_columns_of(alone, shown(2, x))
+        }
+}
+
+function still_to_come_in_the_first(text,    y) {
+    for (y = 1; y < part; y++)
+        if (chance[1, y] && !((1, y) in shown_shared) && compared_as[1, y] == text) return 1
+    return 0
+}
+
 END {
+    alone = "(not in this run)"
     print_columns_of(left, right)
     for (i = 1; i <= key_count; i++) shared[keys[i]] = shared_in_lane(keys[i])
     if (same_steps()) {
@@ -154,7 +173,12 @@ END {
     # are left out of its column.
     for (part = 1; part <= steps[1]; part++) if (!chance[1, part] && place[1, part] > shared[key[1, part]]) break
     for (s = 1; s < part; s++) {
-        if (chance[1, s] && !shared_chance(s)) continue
+        if (!chance[1, s]) chance_steps_of_the_other_before(in_lane[2, key[1, s], kept[key[1, s]] + 1])
+        if (chance[1, s] && !shared_chance(s)) {
+            shown_shared[1, s] = 1
+            print_columns_of(shown(1, s), alone)
+            continue
+        }
         print cut(shown(1, s), width)
         if (!chance[1, s]) kept[key[1, s]]++
     }
