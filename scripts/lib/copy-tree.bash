@@ -15,3 +15,15 @@ copy_tree() {
         *) echo "copy_tree: committed or working, not $which" >&2; return 2 ;;
     esac
 }
+
+# The programs as committed, without the tests: copied into DIR/source and
+# built in DIR/build with the ci preset's build type (the right programs, that
+# a replay draws beside the learner's). What the build says goes to
+# standard output.
+build_committed_programs() {
+    local into=$1
+    rm -rf "$into"
+    copy_tree committed "$into/source" &&
+        cmake -S "$into/source" -B "$into/build" -DBUILD_TESTING=OFF -DCMAKE_BUILD_TYPE=RelWithDebInfo &&
+        cmake --build "$into/build" --target quizhint pairjoin -j "$(nproc)"
+}

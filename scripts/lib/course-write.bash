@@ -4,13 +4,16 @@
 # and a check grades it group by group of guarantees. It uses learn's own
 # helpers (copy_of, copy_dir, build_program, ctest_in_tree...).
 
-# The skeleton, made from the committed source and the stage's data.
+# The skeleton of the write-stage exercise NAME, made from the committed
+# source and the stage's data, on standard output.
+skeleton_of() { awk -v data="${exercise[$1.data]}" -f scripts/lib/skeleton.awk "$state/pristine/${exercise[$1.file]}"; }
+
+# The learner's copy of the skeleton.
 make_skeleton() {
     local name=$1 copy=$2
     mkdir -p "$(dirname "$copy")"
     echo "$name" >"$(dirname "$copy")/.exercise"
-    awk -v data="${exercise[$name.data]}" -f scripts/lib/skeleton.awk \
-        "$state/pristine/${exercise[$name.file]}" >"$copy.broken" ||
+    skeleton_of "$name" >"$copy.broken" ||
         { echo "learn: the skeleton of ${exercise[$name.file]} cannot be made (above)" >&2; exit 1; }
     cp "$copy.broken" "$copy"
 }

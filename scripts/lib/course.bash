@@ -43,6 +43,9 @@ load_write_stage() {
     done
 }
 
+# Whether the exercise NAME is one of the last stage's.
+written() { [[ ${exercise[$1.kind]:-} == write ]]; }
+
 # Replaces the one occurrence of FROM by TO in FILE, where a unit separator
 # (as scripts/lib/exercises.sh writes them) stands for a line feed; exit 3 when
 # FROM does not occur exactly once.
